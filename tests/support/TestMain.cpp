@@ -1,0 +1,11 @@
+// Test main: sleeps run scaled down (the nominal time asked for is still counted), and the
+// debug output is captured so tests can read the log lines.
+#include <gtest/gtest.h>
+
+#include "Platform.h"
+
+int main(int argc, char** argv) {
+  testing::InitGoogleTest(&argc, argv);
+  Win::Test::SetSleepScale(0.01);
+  return RUN_ALL_TESTS();
+}

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 namespace Win {
@@ -28,6 +29,8 @@ constexpr int COLORONCOLOR = 3;
 constexpr UINT DIB_RGB_COLORS = 0;
 constexpr DWORD SRCCOPY = 0x00CC0020;
 constexpr UINT MAX_PATH = 260;
+constexpr MMRESULT MMSYSERR_NOERROR = 0;
+constexpr MMRESULT MMSYSERR_INVALHANDLE = 5;
 
 struct RECT {
   LONG left, top, right, bottom;
@@ -112,8 +115,11 @@ class CriticalSection {
   alignas(16) unsigned char storage_[64];
 };
 
-// Files. Every path is a Windows-style path; NativePath gives the host file system's form.
+// Files. Every path is a Windows-style path; NativePath gives the host file system's form
+// (POSIX: '\' and '/' both separate, a drive-letter path lies below DriveRoot()/<letter>/, and a
+// name that does not exist as written is matched without regard to case, as on Windows).
 std::string NativePath(const char* path);
+std::FILE* FileOpen(const char* path, const char* mode);  // fopen of NativePath(path)
 bool FileExists(const char* path);            // an existing file, not a directory
 bool FileSize(const char* path, std::uint64_t& size);
 DWORD GetTempPathA(DWORD bufferLength, char* buffer);
@@ -153,7 +159,12 @@ std::uint64_t NominalSleepMsOfThisThread();
 // Debug output capture: while enabled, OutputDebugStringA lines are kept in memory.
 void CaptureDebugOutput(bool enable);
 std::string TakeDebugOutput();            // captured text, then cleared
-// POSIX: the directory a drive-letter path ("c:\Flag.Txt") is mapped below.
+// Where debug output lines go besides the capture: "" (nowhere, the default), "stderr",
+// "stdout" or a file path (lines appended). Initially taken from ZORV_DEBUG_OUTPUT.
+void SetDebugOutputSink(const std::string& sink);
+// POSIX: the directory a drive-letter path is mapped below: "c:\Flag.Txt" is
+// DriveRoot() + "/c/Flag.Txt". Initially ZORV_DRIVE_ROOT, else $HOME/.zorv/drives, else
+// /tmp/zorv-drives. On Win32 drive paths are real and these do nothing.
 void SetDriveRoot(const std::string& dir);
 std::string DriveRoot();
 }  // namespace Test

@@ -1,0 +1,15 @@
+// What the two implementations of Platform.h share (PlatformCommon.cpp).
+#pragma once
+
+#include <string>
+
+namespace Win::Detail {
+
+// Sleeps for `ms` real milliseconds (fractions allowed); the implementation's own timer.
+void SleepReal(double ms);
+
+// Hands one debug-output line to the in-memory capture and to the sink chosen by
+// ZORV_DEBUG_OUTPUT (or Test::SetDebugOutputSink). `text` is UTF-8.
+void DebugOutputToSinks(const char* text);
+
+}  // namespace Win::Detail

@@ -1,0 +1,261 @@
+// In-memory window surfaces: the windows of the POSIX build. One registry per process, kept in
+// this small shared library so that the library and the vendor libraries it loads (separate
+// shared objects) draw into the same surfaces.
+#include "ZorvSurface.h"
+
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+namespace {
+
+struct Surface {
+  std::mutex lock;
+  int32_t left = 0, top = 0, width = 0, height = 0;
+  std::vector<uint8_t> rgb;  // top-down, 3 bytes per pixel
+  int64_t draws = 0;
+};
+
+struct Registry {
+  std::mutex lock;
+  std::map<uint32_t, std::shared_ptr<Surface>> surfaces;
+  uint32_t next = 0x00010001;
+};
+
+Registry& registry() {
+  static Registry* r = new Registry;  // never destroyed: surfaces outlive static destructors
+  return *r;
+}
+
+std::shared_ptr<Surface> find(uint32_t handle) {
+  Registry& r = registry();
+  std::lock_guard<std::mutex> g(r.lock);
+  auto it = r.surfaces.find(handle);
+  return it == r.surfaces.end() ? nullptr : it->second;
+}
+
+bool validSize(int32_t w, int32_t h) {
+  return w > 0 && h > 0 && w <= ZORV_SURFACE_MAX_DIM && h <= ZORV_SURFACE_MAX_DIM;
+}
+
+// The fields of a BITMAPINFOHEADER this code reads, taken byte-wise (the caller's header may be
+// unaligned).
+struct DibHeader {
+  int32_t width, height;
+  uint16_t bitCount;
+  uint32_t compression;
+};
+
+DibHeader readHeader(const void* info) {
+  const auto* p = static_cast<const uint8_t*>(info);
+  DibHeader h{};
+  std::memcpy(&h.width, p + 4, 4);
+  std::memcpy(&h.height, p + 8, 4);
+  std::memcpy(&h.bitCount, p + 14, 2);
+  std::memcpy(&h.compression, p + 16, 4);
+  return h;
+}
+
+int32_t iabs(int32_t v) { return v < 0 ? -v : v; }
+
+}  // namespace
+
+extern "C" {
+
+uint32_t zorv_surface_create(int32_t left, int32_t top, int32_t width, int32_t height) {
+  if (!validSize(width, height)) return 0;
+  auto s = std::make_shared<Surface>();
+  s->left = left;
+  s->top = top;
+  s->width = width;
+  s->height = height;
+  s->rgb.assign(size_t(width) * size_t(height) * 3, 0);
+  Registry& r = registry();
+  std::lock_guard<std::mutex> g(r.lock);
+  uint32_t handle = r.next++;
+  if (r.next == 0) r.next = 0x00010001;
+  r.surfaces[handle] = std::move(s);
+  return handle;
+}
+
+int32_t zorv_surface_destroy(uint32_t surface) {
+  Registry& r = registry();
+  std::lock_guard<std::mutex> g(r.lock);
+  return r.surfaces.erase(surface) ? 0 : -1;
+}
+
+int32_t zorv_surface_resize(uint32_t surface, int32_t width, int32_t height) {
+  auto s = find(surface);
+  if (!s || !validSize(width, height)) return -1;
+  std::lock_guard<std::mutex> g(s->lock);
+  std::vector<uint8_t> rgb(size_t(width) * size_t(height) * 3, 0);
+  int32_t w = width < s->width ? width : s->width;
+  int32_t h = height < s->height ? height : s->height;
+  for (int32_t y = 0; y < h; ++y)
+    std::memcpy(&rgb[size_t(y) * width * 3], &s->rgb[size_t(y) * s->width * 3], size_t(w) * 3);
+  s->rgb.swap(rgb);
+  s->width = width;
+  s->height = height;
+  return 0;
+}
+
+int32_t zorv_surface_move(uint32_t surface, int32_t left, int32_t top) {
+  auto s = find(surface);
+  if (!s) return -1;
+  std::lock_guard<std::mutex> g(s->lock);
+  s->left = left;
+  s->top = top;
+  return 0;
+}
+
+int32_t zorv_surface_get_rect(uint32_t surface, int32_t* left, int32_t* top, int32_t* right,
+                              int32_t* bottom) {
+  auto s = find(surface);
+  if (!s) return -1;
+  std::lock_guard<std::mutex> g(s->lock);
+  if (left) *left = s->left;
+  if (top) *top = s->top;
+  if (right) *right = s->left + s->width;
+  if (bottom) *bottom = s->top + s->height;
+  return 0;
+}
+
+int32_t zorv_surface_get_size(uint32_t surface, int32_t* width, int32_t* height) {
+  auto s = find(surface);
+  if (!s) return -1;
+  std::lock_guard<std::mutex> g(s->lock);
+  if (width) *width = s->width;
+  if (height) *height = s->height;
+  return 0;
+}
+
+int64_t zorv_surface_read_pixels(uint32_t surface, uint8_t* rgb, size_t capacity) {
+  auto s = find(surface);
+  if (!s) return -1;
+  std::lock_guard<std::mutex> g(s->lock);
+  if (rgb && capacity >= s->rgb.size()) std::memcpy(rgb, s->rgb.data(), s->rgb.size());
+  return int64_t(s->rgb.size());
+}
+
+int32_t zorv_surface_fill(uint32_t surface, uint8_t r, uint8_t g, uint8_t b) {
+  auto s = find(surface);
+  if (!s) return -1;
+  std::lock_guard<std::mutex> lk(s->lock);
+  for (size_t i = 0; i + 2 < s->rgb.size(); i += 3) {
+    s->rgb[i] = r;
+    s->rgb[i + 1] = g;
+    s->rgb[i + 2] = b;
+  }
+  return 0;
+}
+
+int32_t zorv_surface_stretch_dib(uint32_t surface, int32_t xDest, int32_t yDest, int32_t destWidth,
+                                 int32_t destHeight, int32_t xSrc, int32_t ySrc, int32_t srcWidth,
+                                 int32_t srcHeight, const void* bits, const void* info) {
+  if (!bits || !info || destWidth == 0 || destHeight == 0 || srcWidth == 0 || srcHeight == 0) return 0;
+  const DibHeader h = readHeader(info);
+  const bool bottomUp = h.height > 0;
+  const int32_t imgW = h.width, imgH = iabs(h.height);
+  if (!validSize(imgW, imgH) || h.compression != 0 || (h.bitCount != 24 && h.bitCount != 32)) return 0;
+  if (iabs(destWidth) > 4 * ZORV_SURFACE_MAX_DIM || iabs(destHeight) > 4 * ZORV_SURFACE_MAX_DIM ||
+      iabs(srcWidth) > ZORV_SURFACE_MAX_DIM || iabs(srcHeight) > ZORV_SURFACE_MAX_DIM)
+    return 0;
+  auto s = find(surface);
+  if (!s) return 0;
+
+  const int bpp = h.bitCount / 8;
+  const size_t stride = (size_t(imgW) * h.bitCount + 31) / 32 * 4;
+  const auto* src = static_cast<const uint8_t*>(bits);
+
+  // A negative extent mirrors; the rectangle itself spans the same pixels either way.
+  const bool mirrorX = (destWidth < 0) != (srcWidth < 0);
+  const bool mirrorY = (destHeight < 0) != (srcHeight < 0);
+  const int64_t dLeft = destWidth < 0 ? int64_t(xDest) + destWidth : xDest;
+  const int64_t dTop = destHeight < 0 ? int64_t(yDest) + destHeight : yDest;
+  const int64_t sLeft = srcWidth < 0 ? int64_t(xSrc) + srcWidth : xSrc;
+  const int64_t sLow = srcHeight < 0 ? int64_t(ySrc) + srcHeight : ySrc;
+  const int64_t dw = iabs(destWidth), dh = iabs(destHeight);
+  const int64_t sw = iabs(srcWidth), sh = iabs(srcHeight);
+
+  std::lock_guard<std::mutex> g(s->lock);
+  const int64_t x0 = dLeft < 0 ? 0 : dLeft, x1 = dLeft + dw > s->width ? s->width : dLeft + dw;
+  const int64_t y0 = dTop < 0 ? 0 : dTop, y1 = dTop + dh > s->height ? s->height : dTop + dh;
+  for (int64_t y = y0; y < y1; ++y) {
+    int64_t j = y - dTop;
+    if (mirrorY) j = dh - 1 - j;
+    const int64_t t = j * sh / dh;  // source row within the rectangle, counted from its top
+    // Bottom-up bitmaps count ySrc from the bottom row; the rectangle's top is its last row.
+    const int64_t row = bottomUp ? sLow + sh - 1 - t : sLow + t;
+    if (row < 0 || row >= imgH) continue;
+    const uint8_t* line = src + size_t(bottomUp ? imgH - 1 - row : row) * stride;
+    uint8_t* out = &s->rgb[size_t(y) * s->width * 3];
+    for (int64_t x = x0; x < x1; ++x) {
+      int64_t i = x - dLeft;
+      if (mirrorX) i = dw - 1 - i;
+      const int64_t col = sLeft + i * sw / dw;
+      if (col < 0 || col >= imgW) continue;
+      const uint8_t* p = line + size_t(col) * bpp;
+      out[x * 3] = p[2];
+      out[x * 3 + 1] = p[1];
+      out[x * 3 + 2] = p[0];
+    }
+  }
+  ++s->draws;
+  return int32_t(sh);
+}
+
+int64_t zorv_surface_draw_count(uint32_t surface) {
+  auto s = find(surface);
+  if (!s) return -1;
+  std::lock_guard<std::mutex> g(s->lock);
+  return s->draws;
+}
+
+int32_t zorv_surface_save_bmp(uint32_t surface, const char* path) {
+  auto s = find(surface);
+  if (!s || !path) return -1;
+  std::vector<uint8_t> rgb;
+  int32_t w, h;
+  {
+    std::lock_guard<std::mutex> g(s->lock);
+    rgb = s->rgb;
+    w = s->width;
+    h = s->height;
+  }
+  const uint32_t stride = (uint32_t(w) * 3 + 3) & ~3u;
+  const uint32_t image = stride * uint32_t(h);
+  uint8_t head[54] = {};
+  auto put16 = [&](int at, uint16_t v) { std::memcpy(head + at, &v, 2); };
+  auto put32 = [&](int at, uint32_t v) { std::memcpy(head + at, &v, 4); };
+  head[0] = 'B';
+  head[1] = 'M';
+  put32(2, 54 + image);
+  put32(10, 54);
+  put32(14, 40);
+  put32(18, uint32_t(w));
+  put32(22, uint32_t(h));
+  put16(26, 1);
+  put16(28, 24);
+  put32(34, image);
+  std::FILE* f = std::fopen(path, "wb");
+  if (!f) return -1;
+  bool ok = std::fwrite(head, 1, 54, f) == 54;
+  std::vector<uint8_t> line(stride, 0);
+  for (int32_t y = h - 1; ok && y >= 0; --y) {
+    const uint8_t* p = &rgb[size_t(y) * w * 3];
+    for (int32_t x = 0; x < w; ++x) {
+      line[size_t(x) * 3] = p[x * 3 + 2];
+      line[size_t(x) * 3 + 1] = p[x * 3 + 1];
+      line[size_t(x) * 3 + 2] = p[x * 3];
+    }
+    ok = std::fwrite(line.data(), 1, stride, f) == stride;
+  }
+  ok = (std::fclose(f) == 0) && ok;
+  return ok ? 0 : -1;
+}
+
+}  // extern "C"

@@ -12,6 +12,7 @@
 
 #include "U_DecodePlaceholder.h"
 // Adapter units (one #include per adapter that has landed):
+#include "U_DecodeMp4.h"
 
 namespace {
 template <class T>
@@ -28,7 +29,7 @@ std::unique_ptr<TDecodeBase> RegisteredSoftwareAdapter(int DvrType) {
     case 9: return Make<TDecodePlaceholder>();   // TDecodeTKL: TKL player
     case 10: return Make<TDecodePlaceholder>();  // TDecodeSHX: SHX frame decoder
     case 12: return Make<TDecodePlaceholder>();  // TDecodeHB18: HB player
-    case 13: return Make<TDecodePlaceholder>();  // TDecodeMp4: MPEG-4
+    case 13: return Make<TDecodeMp4>();          // TDecodeMp4: MPEG-4
     case 15: return Make<TDecodePlaceholder>();  // TDecodeHY: HY player
     case 18: return Make<TDecodePlaceholder>();  // TDecodeTM: TM player
     case 20: return Make<TDecodePlaceholder>();  // TDecodeHuaYu: HuaYu frame decoder

@@ -4,6 +4,7 @@
 #include <new>
 
 #include "U_DecodeEngine.h"
+#include "U_DrawYuv.h"
 #include "U_FrameHead.h"
 #include "ZorvDecoder.h"
 
@@ -37,7 +38,7 @@ ZORV_API int32_t ZORV_STDCALL Tarn_Decode_Initialize(int32_t Param, const char* 
     auto* Engine = new TDecodeEngine;
     Engine->SetLibDir(Dir ? Dir : "");
     SetDecodeEngine(Engine);
-    // The shared YUV renderer (Dir + "PlayDll\") is created here by the rendering unit.
+    CreateYUVToScreen(std::string(Dir ? Dir : "") + "PlayDll\\");
     Engine->SetInitParam(Param);
     Engine->CreateDecoder(13, 0, 2);
     if (NoHardware == 0) {

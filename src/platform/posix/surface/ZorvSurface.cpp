@@ -188,10 +188,11 @@ int32_t zorv_surface_stretch_dib(uint32_t surface, int32_t xDest, int32_t yDest,
     int64_t j = y - dTop;
     if (mirrorY) j = dh - 1 - j;
     const int64_t t = j * sh / dh;  // source row within the rectangle, counted from its top
-    // Bottom-up bitmaps count ySrc from the bottom row; the rectangle's top is its last row.
+    // Rows are stored in the order ySrc counts them: a bottom-up bitmap counts from the bottom
+    // row, so the rectangle's top is its last stored row.
     const int64_t row = bottomUp ? sLow + sh - 1 - t : sLow + t;
     if (row < 0 || row >= imgH) continue;
-    const uint8_t* line = src + size_t(bottomUp ? imgH - 1 - row : row) * stride;
+    const uint8_t* line = src + size_t(row) * stride;
     uint8_t* out = &s->rgb[size_t(y) * s->width * 3];
     for (int64_t x = x0; x < x1; ++x) {
       int64_t i = x - dLeft;

@@ -14,7 +14,9 @@ function(zorv_standin target)
   set_target_properties(${target} PROPERTIES
     PREFIX "" SUFFIX "" OUTPUT_NAME "${S_FILE}"
     LIBRARY_OUTPUT_DIRECTORY "${S_ROOT}/${S_DIR}"
-    RUNTIME_OUTPUT_DIRECTORY "${S_ROOT}/${S_DIR}")
+    RUNTIME_OUTPUT_DIRECTORY "${S_ROOT}/${S_DIR}"
+    # Win32 import libraries per target: variants share the vendor file name.
+    ARCHIVE_OUTPUT_DIRECTORY "${CMAKE_CURRENT_BINARY_DIR}/implib/${target}")
   if(ZORV_WIN32)
     if(S_DEF)
       target_sources(${target} PRIVATE ${S_DEF})

@@ -26,6 +26,9 @@ class TRelaxed {
 
   T Get() const noexcept { return FValue.load(std::memory_order_relaxed); }
   void Set(T Value) noexcept { FValue.store(Value, std::memory_order_relaxed); }
+  // std::atomic spellings, for code written against atomics.
+  T load() const noexcept { return Get(); }
+  void store(T Value) noexcept { Set(Value); }
 
  private:
   std::atomic<T> FValue;

@@ -152,7 +152,10 @@ std::int32_t TDecodeEngine::AddFrame(TFrameHead Head, const std::uint8_t* Data) 
   if (Adapter->PlayerOf(Head) < 0) {
     if (OpensOnFileHead(Head.DvrType)) return Result;  // dropped until a file head opens it
     TLockGuard Hold(FLock);
-    // Another thread may have opened the channel while this one waited for the lock.
+    // While this thread waited for the lock, another may have opened the channel, or re-opened
+    // it with another type: then this frame is not the first of a stream of this adapter, and
+    // opening here would leave the channel with players in two adapters.
+    if (State.DvrType != Head.DvrType) return Result;
     if (Adapter->PlayerOf(Head) >= 0) return FFlagMode == 2 ? Result : Adapter->InputData(Head, Data);
     Result = Adapter->OpenStream(Head, Data);
     if (Result != 0) Adapter->ReleasePlayer(Head);

@@ -12,6 +12,7 @@
 
 #include "U_DecodePlaceholder.h"
 // Adapter units (one #include per adapter that has landed):
+#include "U_DecodeDH.h"
 #include "U_DecodeMp4.h"
 
 namespace {
@@ -23,7 +24,7 @@ std::unique_ptr<TDecodeBase> Make() {
 std::unique_ptr<TDecodeBase> RegisteredSoftwareAdapter(int DvrType) {
   switch (DvrType) {
     case 1: return Make<TDecodePlaceholder>();   // TDecodeHC: Hikvision player
-    case 4: return Make<TDecodePlaceholder>();   // TDecodeDaHua: Dahua player
+    case 4: return Make<TDecodeDaHua>();         // TDecodeDaHua: Dahua player
     case 6: return Make<TDecodePlaceholder>();   // TDecodeDL: DL frame decoder
     case 8: return Make<TDecodePlaceholder>();   // TDecodeTVS: TKL DVS201
     case 9: return Make<TDecodePlaceholder>();   // TDecodeTKL: TKL player

@@ -182,8 +182,9 @@ Win::HMODULE TDecodeBase::MainModule() const {
   return FDllFiles.empty() ? nullptr : FDllFiles.back().Handle;
 }
 
-void TDecodeBase::UnloadDllFiles() {
-  for (TDllFile& File : FDllFiles) {
+void TDecodeBase::UnloadDllFiles(bool LastFirst) {
+  for (std::size_t i = 0; i < FDllFiles.size(); ++i) {
+    TDllFile& File = FDllFiles[LastFirst ? FDllFiles.size() - 1 - i : i];
     if (File.Handle) Win::FreeLibrary(File.Handle);
     File.Handle = nullptr;
   }

@@ -236,8 +236,9 @@ class TDecodeBase {
                             bool AlteredSearchPath = false);
   // Handle of the last file of FDllFiles (the main vendor library), null when none.
   Win::HMODULE MainModule() const;
-  // Frees every FDllFiles handle in order (destructors call it).
-  void UnloadDllFiles();
+  // Frees every FDllFiles handle in order, or last loaded first with LastFirst (destructors
+  // call it); the handles are cleared.
+  void UnloadDllFiles(bool LastFirst = false);
 
   // Input convention step 3: starts the callback the engine wants for the channel (engine state
   // 1: entry state 1, StartCallBack with the engine's callback, engine state 2), then stops the

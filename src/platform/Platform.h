@@ -167,6 +167,10 @@ void SetDebugOutputSink(const std::string& sink);
 // /tmp/zorv-drives. On Win32 drive paths are real and these do nothing.
 void SetDriveRoot(const std::string& dir);
 std::string DriveRoot();
+// Loader journal: while enabled, every LoadLibraryA/LoadLibraryExA that returns a module adds
+// "load <path>\n" and every FreeLibrary of such a module "free <path>\n" (path as given).
+void RecordLoaderCalls(bool enable);
+std::string TakeLoaderCalls();            // recorded lines, then cleared
 }  // namespace Test
 
 }  // namespace Win

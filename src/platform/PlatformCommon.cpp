@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <mutex>
 #include <string>
 
@@ -48,6 +49,18 @@ DebugSinks& sinks() {
   return *s;
 }
 
+struct LoaderJournal {
+  std::mutex lock;
+  bool enabled = false;
+  std::string lines;
+  std::map<void*, std::string> paths;  // module -> path it was loaded by, while recording
+};
+
+LoaderJournal& loaderJournal() {
+  static LoaderJournal* j = new LoaderJournal;
+  return *j;
+}
+
 }  // namespace
 
 void Sleep(DWORD ms) {
@@ -79,9 +92,43 @@ void DebugOutputToSinks(const char* text) {
   }
 }
 
+void NoteLoad(const char* path, void* module) {
+  LoaderJournal& j = loaderJournal();
+  std::lock_guard<std::mutex> g(j.lock);
+  if (!j.enabled || !module || !path) return;
+  j.paths[module] = path;
+  j.lines += std::string("load ") + path + '\n';
+}
+
+void NoteFree(void* module) {
+  LoaderJournal& j = loaderJournal();
+  std::lock_guard<std::mutex> g(j.lock);
+  if (!j.enabled) return;
+  auto it = j.paths.find(module);
+  if (it != j.paths.end()) j.lines += "free " + it->second + '\n';
+}
+
 }  // namespace Detail
 
 namespace Test {
+
+void RecordLoaderCalls(bool enable) {
+  LoaderJournal& j = loaderJournal();
+  std::lock_guard<std::mutex> g(j.lock);
+  j.enabled = enable;
+  if (!enable) {
+    j.lines.clear();
+    j.paths.clear();
+  }
+}
+
+std::string TakeLoaderCalls() {
+  LoaderJournal& j = loaderJournal();
+  std::lock_guard<std::mutex> g(j.lock);
+  std::string out;
+  out.swap(j.lines);
+  return out;
+}
 
 void SetSleepScale(double scale) { sleepScale.store(scale < 0 ? 0 : scale); }
 double SleepScale() { return sleepScale.load(); }

@@ -12,4 +12,8 @@ void SleepReal(double ms);
 // ZORV_DEBUG_OUTPUT (or Test::SetDebugOutputSink). `text` is UTF-8.
 void DebugOutputToSinks(const char* text);
 
+// Loader journal (Test::RecordLoaderCalls): a successful load of `path`, and a free of `module`.
+void NoteLoad(const char* path, void* module);
+void NoteFree(void* module);
+
 }  // namespace Win::Detail

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "Platform.h"
+#include "PlatformInternal.h"
 
 namespace Win {
 
@@ -49,7 +50,9 @@ HMODULE LoadLibraryA(const char* path) {
       native = "./" + native;
     }
   }
-  return ::dlopen(native.c_str(), RTLD_NOW | RTLD_LOCAL);
+  HMODULE module = ::dlopen(native.c_str(), RTLD_NOW | RTLD_LOCAL);
+  Detail::NoteLoad(path, module);
+  return module;
 }
 
 HMODULE LoadLibraryExA(const char* path, void* /*file*/, DWORD /*flags*/) {
@@ -81,6 +84,7 @@ void* GetProcAddress(HMODULE module, const char* name) {
 
 BOOL FreeLibrary(HMODULE module) {
   if (!module) return 0;
+  Detail::NoteFree(module);
   return ::dlclose(module) == 0 ? 1 : 0;
 }
 

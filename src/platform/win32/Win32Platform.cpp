@@ -49,6 +49,7 @@ HMODULE LoadLibraryExA(const char* path, void* file, DWORD flags) {
   ::SetThreadErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX, &oldMode);
   HMODULE module = ::LoadLibraryExA(path, static_cast<::HANDLE>(file), flags);
   ::SetThreadErrorMode(oldMode, nullptr);
+  Detail::NoteLoad(path, module);
   return module;
 }
 
@@ -59,6 +60,7 @@ void* GetProcAddress(HMODULE module, const char* name) {
 
 BOOL FreeLibrary(HMODULE module) {
   if (!module) return 0;
+  Detail::NoteFree(module);
   return ::FreeLibrary(static_cast<::HMODULE>(module)) ? 1 : 0;
 }
 

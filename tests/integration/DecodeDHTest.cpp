@@ -1,0 +1,463 @@
+// DVR type 4 through the exports, against the stand-in dhplay.dll and its codec libraries:
+// the stream opens on the first data frame, refused input is offered again, pictures reach the
+// host with their chroma planes exchanged, snapshots, recording, closing, and what the
+// destructor closes and unloads.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <mutex>
+#include <sstream>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "Platform.h"
+#include "StandinClient.h"
+#include "U_DecodeEngine.h"
+#include "ZorvDecoder.h"
+#include "ZrvStream.h"
+
+namespace {
+
+const std::string kRoot = std::string(ZORV_TESTROOT) + "/";
+const std::string kBareRoot = std::string(ZORV_TESTROOT) + "-dh-bare/";
+const std::string kPartialRoot = std::string(ZORV_TESTROOT) + "-dh-partial/";
+const char* const kLibraries[] = {"AmrDll.dll",         "dllh264.dll",      "dllmpeg4.dll",
+                                  "dlldeinterlace.dll", "hi_h264dec_w.dll", "dhplay.dll"};
+
+struct TDelivery {
+  std::uint32_t Channel;
+  TDecFrameInfo Info;
+  std::vector<std::uint8_t> Picture;
+};
+
+std::mutex gLock;
+std::vector<TDelivery> gDeliveries;
+
+void ZORV_STDCALL OnPicture(std::uint32_t Channel, TDecFrameInfo Info, const std::uint8_t* Picture) {
+  TDelivery D{Channel, Info, {Picture, Picture + Info.Size}};
+  std::lock_guard<std::mutex> Hold(gLock);
+  gDeliveries.push_back(std::move(D));
+}
+
+std::vector<TDelivery> TakeDeliveries() {
+  std::lock_guard<std::mutex> Hold(gLock);
+  return std::exchange(gDeliveries, {});
+}
+
+std::size_t DeliveryCount() {
+  std::lock_guard<std::mutex> Hold(gLock);
+  return gDeliveries.size();
+}
+
+bool WaitFor(const std::function<bool()>& Done, int Ms = 10000) {
+  for (int i = 0; i < Ms; ++i) {
+    if (Done()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return Done();
+}
+
+std::vector<std::string> Lines(const std::string& Text) {
+  std::vector<std::string> Result;
+  std::istringstream In(Text);
+  for (std::string Line; std::getline(In, Line);) Result.push_back(Line);
+  return Result;
+}
+
+// Log lines (without their time and thread prefix) that end with Message.
+int CountLogLines(const std::string& Log, const std::string& Message) {
+  int Count = 0;
+  for (const std::string& Line : Lines(Log))
+    if (Line.size() >= Message.size() && Line.compare(Line.size() - Message.size(), Message.size(), Message) == 0 &&
+        Line.find("| " + Message) != std::string::npos)
+      ++Count;
+  return Count;
+}
+
+// The picture of frame FrameNo of a synthetic stream, with its two chroma planes exchanged.
+std::vector<std::uint8_t> ExchangedPicture(int Width, int Height, int FrameNo) {
+  std::vector<std::uint8_t> Yuv(zrv::PictureBytes(Width, Height));
+  zrv::DrawPattern(Yuv.data(), Width, Height, FrameNo);
+  const std::size_t Q = std::size_t(Width) * Height / 4;
+  std::swap_ranges(Yuv.begin() + 4 * Q, Yuv.begin() + 5 * Q, Yuv.begin() + 5 * Q);
+  return Yuv;
+}
+
+std::string TempPath(const std::string& Name) {
+  char Dir[Win::MAX_PATH + 1] = {};
+  Win::GetTempPathA(Win::MAX_PATH, Dir);
+  return std::string(Dir) + Name;
+}
+
+int CountSnapTempFiles() {
+  int Count = 0;
+  std::error_code Error;
+  for (const auto& Entry : std::filesystem::directory_iterator(zrv::NativePath(TempPath("")), Error))
+    if (Entry.path().filename().string().rfind("~BM", 0) == 0) ++Count;
+  return Count;
+}
+
+class DecodeDH : public testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(Dh.Loaded());
+    Dh.Reset();
+    TakeDeliveries();
+    Win::Test::CaptureDebugOutput(true);
+    Win::Test::TakeDebugOutput();
+  }
+  void TearDown() override {
+    Tarn_Decode_ShutDown();
+    Dh.Reset();
+    Win::Test::RecordLoaderCalls(false);
+    Win::Test::CaptureDebugOutput(false);
+    Win::Test::SetSleepScale(0.01);
+  }
+  void Init(const std::string& Dir = kRoot) { ASSERT_EQ(Tarn_Decode_Initialize(0, Dir.c_str(), 1), 0); }
+
+  TFrameHead Head(std::uint8_t FrameType = ZORV_FRAME_P, std::size_t Length = 0) const {
+    TFrameHead H{};
+    H.Channel = Channel;
+    H.Wnd = Wnd;
+    H.DataLen = static_cast<std::uint32_t>(Length);
+    H.FrameType = FrameType;
+    H.DvrType = 4;
+    H.Group = Group;
+    return H;
+  }
+  std::int32_t Feed(std::uint8_t FrameType, const std::vector<std::uint8_t>& Bytes) {
+    return Tarn_Decode_AddFrame(Head(FrameType, Bytes.size()), Bytes.data());
+  }
+  // Opens the channel's stream: the stream head is the first data frame.
+  void Open(const zrv::SyntheticStream& S) { ASSERT_EQ(Feed(ZORV_FRAME_I, S.head), 0); }
+  void FeedFrames(const zrv::SyntheticStream& S) {
+    for (const zrv::Frame& F : S.frames) ASSERT_EQ(Feed(F.frameType, F.bytes), 0);
+  }
+
+  StandinClient Dh{kRoot + "PlayDll/DH/dhplay.dll"};
+  std::uint8_t Group = 1;
+  std::uint32_t Channel = 12;
+  std::uint32_t Wnd = 0;
+};
+
+zrv::SyntheticStream Stream(int Width = 64, int Height = 48, int Frames = 6, bool Audio = false) {
+  zrv::StreamParams P;
+  P.width = Width;
+  P.height = Height;
+  P.audio = Audio;
+  return zrv::MakeSyntheticStream(P, Frames);
+}
+
+TEST_F(DecodeDH, StreamOpensOnTheFirstDataFrameWhichIsNotFedAgain) {
+  Init();
+  const zrv::SyntheticStream S = Stream();
+  // The file head records the type and opens nothing.
+  EXPECT_EQ(Feed(ZORV_FRAME_FILEHEAD, S.head), 0);
+  EXPECT_EQ(Dh.Count("PLAY_OpenStream("), 0);
+
+  Wnd = 0;
+  const std::uint64_t Before = Win::Test::NominalSleepMsOfThisThread();
+  Open(S);
+  // Only the player allocation pauses: no pause of the open itself.
+  EXPECT_EQ(Win::Test::NominalSleepMsOfThisThread() - Before, 500u);
+  EXPECT_EQ(Dh.Calls(), (std::vector<std::string>{"PLAY_OpenStream(0,ptr,40,2097152)", "PLAY_SetDisplayBuf(0,25)",
+                                                  "PLAY_Play(0,0)"}));
+  EXPECT_EQ(CountLogLines(Win::Test::TakeDebugOutput(), "0xq打开流成功 --显示画面序号：12"), 1);
+
+  FeedFrames(S);
+  const std::vector<std::string> Inputs = Dh.Calls("PLAY_InputData(");
+  ASSERT_EQ(Inputs.size(), S.frames.size());
+  for (std::size_t i = 0; i < Inputs.size(); ++i)
+    EXPECT_EQ(Inputs[i], "PLAY_InputData(0,ptr," + std::to_string(S.frames[i].bytes.size()) + ")");
+  EXPECT_TRUE(WaitFor([&] { return Dh.Query("decoded", 0) == 6; }));
+  EXPECT_EQ(Dh.Query("bad", 0), 0);
+
+  // A second channel with a window plays into it; audio frames start no sound.
+  Channel = 13;
+  Wnd = 77;
+  const zrv::SyntheticStream A = Stream(32, 32, 2, true);
+  Open(A);
+  FeedFrames(A);
+  EXPECT_EQ(Dh.Calls("PLAY_Play("), (std::vector<std::string>{"PLAY_Play(0,0)", "PLAY_Play(1,77)"}));
+  EXPECT_EQ(Dh.Count("PLAY_PlaySound("), 0);
+}
+
+TEST_F(DecodeDH, RefusedInputIsOfferedAgainUpToAHundredTimes) {
+  Init();
+  const zrv::SyntheticStream S = Stream();
+  Open(S);
+  Win::Test::TakeDebugOutput();
+  const std::string Refusal = "12xq送入数据失败 --显示画面序号：12";
+
+  // Refused twice, then taken.
+  Dh.Return("PLAY_InputData", 0, 2);
+  std::uint64_t Before = Win::Test::NominalSleepMsOfThisThread();
+  EXPECT_EQ(Feed(ZORV_FRAME_I, S.frames[0].bytes), 0);
+  EXPECT_EQ(Win::Test::NominalSleepMsOfThisThread() - Before, 10u);
+  EXPECT_EQ(Dh.Count("PLAY_InputData("), 3);
+  EXPECT_EQ(CountLogLines(Win::Test::TakeDebugOutput(), Refusal), 2);
+
+  // Refused for good: 100 offers, 100 lines, then -1.
+  Dh.ClearJournal();
+  Dh.Return("PLAY_InputData", 0);
+  Before = Win::Test::NominalSleepMsOfThisThread();
+  EXPECT_EQ(Feed(ZORV_FRAME_P, S.frames[1].bytes), -1);
+  EXPECT_EQ(Win::Test::NominalSleepMsOfThisThread() - Before, 500u);
+  EXPECT_EQ(Dh.Count("PLAY_InputData("), 100);
+  EXPECT_EQ(CountLogLines(Win::Test::TakeDebugOutput(), Refusal), 100);
+
+  // An input that throws counts as refused.
+  Dh.ClearJournal();
+  Dh.Unscript("PLAY_InputData");
+  Dh.Throw("PLAY_InputData", 1);
+  EXPECT_EQ(Feed(ZORV_FRAME_P, S.frames[1].bytes), 0);
+  EXPECT_EQ(Dh.Count("PLAY_InputData("), 2);
+}
+
+// Real time: the 5 ms pause between offers and the 100 ms of the close.
+TEST_F(DecodeDH, ClosingTheChannelFromAnotherThreadEndsTheOffers) {
+  Init();
+  const zrv::SyntheticStream S = Stream();
+  Open(S);
+  Win::Test::SetSleepScale(1.0);
+  Dh.Return("PLAY_InputData", 0);
+  std::atomic<std::int32_t> Result{1};
+  std::atomic<std::int64_t> FeedMs{0};
+  std::thread Feeder([&] {
+    const auto Start = std::chrono::steady_clock::now();
+    Result = Feed(ZORV_FRAME_P, S.frames[0].bytes);
+    FeedMs = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - Start).count();
+  });
+  ASSERT_TRUE(WaitFor([&] { return Dh.Count("PLAY_InputData(") >= 3; }));
+  const auto Start = std::chrono::steady_clock::now();
+  EXPECT_EQ(Tarn_Decode_CloseOneChannel(Head()), 0);
+  const auto CloseMs =
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - Start).count();
+  Feeder.join();
+  EXPECT_EQ(Result, -1);
+  const int Offers = Dh.Count("PLAY_InputData(");
+  EXPECT_LT(Offers, 100);
+  EXPECT_GE(FeedMs, 5 * (Offers - 1));
+  EXPECT_GE(CloseMs, 200);  // 100 ms of the adapter, 100 ms of the player release
+  EXPECT_EQ(Dh.Calls("PLAY_CloseStream("), std::vector<std::string>{"PLAY_CloseStream(0)"});
+}
+
+TEST_F(DecodeDH, CloseStopsAndClosesThePortWithoutClearingItsBuffers) {
+  Init();
+  Open(Stream());
+  Dh.ClearJournal();
+  Win::Test::TakeDebugOutput();
+  const std::uint64_t Before = Win::Test::NominalSleepMsOfThisThread();
+  EXPECT_EQ(Tarn_Decode_CloseOneChannel(Head()), 0);
+  EXPECT_EQ(Win::Test::NominalSleepMsOfThisThread() - Before, 200u);
+  EXPECT_EQ(Dh.Calls(), (std::vector<std::string>{"PLAY_Stop(0)", "PLAY_CloseStream(0)"}));
+  EXPECT_EQ(Dh.Query("open", 0), 0);
+  EXPECT_EQ(DecodeEngine()->Decoder(4)->PlayerOf(Head()), -1);
+  EXPECT_EQ(Win::Test::TakeDebugOutput(), "");
+
+  // A refused close leaves the channel open.
+  Open(Stream());
+  Dh.Return("PLAY_CloseStream", 0, 1);
+  EXPECT_EQ(Tarn_Decode_CloseOneChannel(Head()), -1);
+  EXPECT_EQ(DecodeEngine()->Decoder(4)->PlayerOf(Head()), 0);
+}
+
+class DecodeDHPictures : public DecodeDH, public testing::WithParamInterface<std::pair<int, int>> {};
+
+// 352 x 288 and pictures larger than 704 x 576.
+TEST_P(DecodeDHPictures, HostGetsEveryPictureWithItsChromaPlanesExchanged) {
+  const auto [Width, Height] = GetParam();
+  Init();
+  ASSERT_EQ(Tarn_Decode_StartCallBack(Head(), &OnPicture), 0);
+  const zrv::SyntheticStream S = Stream(Width, Height, 5);
+  Open(S);
+  Dh.ClearJournal();
+  FeedFrames(S);
+  // The callback starts on the first frame after the open: the port decodes without drawing.
+  const std::vector<std::string> Calls = Dh.Calls();
+  const std::vector<std::string> Start(Calls.begin(), Calls.begin() + 9);
+  EXPECT_EQ(Start, (std::vector<std::string>{"PLAY_ResetBuffer(0,1)", "PLAY_ResetBuffer(0,2)", "PLAY_ResetBuffer(0,3)",
+                                             "PLAY_ResetBuffer(0,4)", "PLAY_ResetSourceBuffer(0)", "PLAY_Stop(0)",
+                                             "PLAY_SetDecCallBack(0,ptr)", "PLAY_Play(0,0)",
+                                             "PLAY_InputData(0,ptr," + std::to_string(S.frames[0].bytes.size()) + ")"}));
+  ASSERT_TRUE(WaitFor([&] { return DeliveryCount() == 5; }));
+  const std::vector<TDelivery> Got = TakeDeliveries();
+  for (int i = 0; i < 5; ++i) {
+    const TDelivery& D = Got[i];
+    EXPECT_EQ(D.Channel, Channel);
+    EXPECT_EQ(D.Info.Size, zrv::PictureBytes(Width, Height));
+    EXPECT_EQ(D.Info.Width, std::uint32_t(Width));
+    EXPECT_EQ(D.Info.Height, std::uint32_t(Height));
+    EXPECT_EQ(D.Info.FrameKind, 1);
+    EXPECT_EQ(D.Info.DvrType, 4);
+    EXPECT_TRUE(D.Picture == ExchangedPicture(Width, Height, i)) << "picture " << i;
+  }
+  // Nothing was written past a picture, and a picture shorter than its size says is dropped.
+  EXPECT_EQ(Dh.Fire("decode", 0, Width, Height + 2), 0);
+  EXPECT_EQ(Dh.Fire("decode", 0), 0);
+  ASSERT_TRUE(WaitFor([&] { return DeliveryCount() == 1; }));
+  EXPECT_EQ(Dh.Query("guardbroken", 0), 0);
+
+  // Stopped: drawing again into the window, no more pictures for the host.
+  EXPECT_EQ(Tarn_Decode_StopCallBack(Head()), -1);
+  EXPECT_EQ(Dh.Calls("PLAY_Fast("), std::vector<std::string>(4, "PLAY_Fast(0)"));
+  TakeDeliveries();
+  EXPECT_EQ(Dh.Fire("decode", 0), 0);
+  EXPECT_EQ(DeliveryCount(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, DecodeDHPictures,
+                         testing::Values(std::make_pair(352, 288), std::make_pair(1280, 720)));
+
+TEST_F(DecodeDH, SnapshotsAreBmpImagesOfTheLastPicture) {
+  Init();
+  std::vector<std::uint8_t> Buffer(1 << 20);
+  std::uint8_t* Address = Buffer.data();
+  std::int32_t Size[2] = {0, 0};
+  const zrv::SyntheticStream S = Stream(64, 48, 4);
+  Open(S);
+  const int TempFiles = CountSnapTempFiles();
+  // No picture decoded yet: nothing captured, and the temporary file is gone.
+  EXPECT_EQ(Tarn_Decode_SnapPicture(Head(), Size, &Address), -1);
+  EXPECT_EQ(CountSnapTempFiles(), TempFiles);
+
+  FeedFrames(S);
+  ASSERT_TRUE(WaitFor([&] { return Dh.Query("decoded", 0) == 4; }));
+  std::vector<std::uint8_t> Last(zrv::PictureBytes(64, 48));
+  zrv::DrawPattern(Last.data(), 64, 48, 3);
+  const std::vector<std::uint8_t> Bmp = zrv::MakeBmp(Last.data(), 64, 48);
+  const std::int32_t Bytes = Tarn_Decode_SnapPicture(Head(), Size, &Address);
+  ASSERT_EQ(Bytes, static_cast<std::int32_t>(Bmp.size()));
+  EXPECT_TRUE(std::equal(Bmp.begin(), Bmp.end(), Buffer.begin()));
+  EXPECT_EQ(Size[0], 64);
+  EXPECT_EQ(Size[1], 48);
+  EXPECT_EQ(CountSnapTempFiles(), TempFiles);
+  EXPECT_EQ(Dh.Count("PLAY_CatchPic("), 2);
+
+  // To a file, through the PlayM4 layer (group 4, channel = port): the library's result at once.
+  Group = 4;
+  Channel = 5;
+  Open(S);
+  const std::string Path = TempPath("zorv_dh_snapshot.bmp");
+  EXPECT_EQ(PlayM4_SnapPicture(5, Path.c_str()), 0);  // nothing decoded on this port yet
+  FeedFrames(S);
+  ASSERT_TRUE(WaitFor([&] { return Dh.Query("decoded", 1) == 4; }));
+  EXPECT_EQ(PlayM4_SnapPicture(5, Path.c_str()), 1);
+  std::vector<std::uint8_t> File;
+  ASSERT_TRUE(zrv::ReadFile(Path, File));
+  EXPECT_EQ(File, Bmp);
+  EXPECT_EQ(Dh.Calls("PLAY_CatchPic(1,").back(), "PLAY_CatchPic(1,\"" + Path + "\")");
+  std::filesystem::remove(zrv::NativePath(Path));
+  EXPECT_EQ(PlayM4_SnapPicture(6, Path.c_str()), 0);  // no stream on that port
+}
+
+TEST_F(DecodeDH, RecordingWritesTheStreamToTheNamedFile) {
+  Init();
+  const zrv::SyntheticStream S = Stream(32, 32, 6);
+  const std::string Path = TempPath("zorv_dh_record.zrv");
+  const std::uintptr_t Name = reinterpret_cast<std::uintptr_t>(Path.c_str());
+  EXPECT_EQ(Tarn_Decode_StartAviRecord(Head(), Name), -1);  // no stream yet
+  Open(S);
+  ASSERT_EQ(Tarn_Decode_StartAviRecord(Head(), Name), 0);
+  EXPECT_EQ(Dh.Calls("PLAY_StartDataRecord("),
+            std::vector<std::string>{"PLAY_StartDataRecord(0,\"" + Path + "\",1)"});
+  EXPECT_EQ(Tarn_Decode_StartAviRecord(Head(), 0), -1);  // no file name
+  FeedFrames(S);
+  EXPECT_EQ(Tarn_Decode_StopAviRecord(Head()), 0);
+  EXPECT_EQ(Tarn_Decode_StopAviRecord(Head()), -1);  // the library is not recording any more
+
+  std::vector<std::uint8_t> File;
+  ASSERT_TRUE(zrv::ReadFile(Path, File));
+  EXPECT_EQ(File, S.FileBytes());
+  std::filesystem::remove(zrv::NativePath(Path));
+}
+
+TEST_F(DecodeDH, SoundStartsOnlyWhenTheHostAsksForIt) {
+  Init();
+  const zrv::SyntheticStream S = Stream(32, 32, 3, true);
+  Open(S);
+  FeedFrames(S);
+  EXPECT_EQ(Dh.Count("PLAY_PlaySound("), 0);
+  EXPECT_EQ(Tarn_Decode_PlaySound(Head()), 0);
+  EXPECT_EQ(Tarn_Decode_PlaySound(Head()), 0);
+  EXPECT_EQ(Dh.Calls("PLAY_PlaySound("), std::vector<std::string>{"PLAY_PlaySound(0)"});
+  EXPECT_EQ(Dh.Query("sound", 0), 1);
+  EXPECT_EQ(Tarn_Decode_StopSound(Head()), 0);
+  EXPECT_EQ(Dh.Calls("PLAY_StopSound("), std::vector<std::string>{"PLAY_StopSound()"});
+  EXPECT_EQ(Dh.Query("sound", 0), 0);
+}
+
+TEST_F(DecodeDH, LibraryWithoutSourceBufferResetOrRecording) {
+  StandinClient Bare(kBareRoot + "PlayDll/DH/dhplay.dll");
+  ASSERT_TRUE(Bare.Loaded());
+  Bare.Reset();
+  Init(kBareRoot);
+  ASSERT_EQ(Tarn_Decode_StartCallBack(Head(), &OnPicture), 0);
+  const zrv::SyntheticStream S = Stream(32, 32, 3);
+  Open(S);
+  FeedFrames(S);
+  // The buffer reset reports failure, yet the callback starts and pictures arrive.
+  EXPECT_TRUE(WaitFor([&] { return DeliveryCount() == 3; }));
+  EXPECT_EQ(Tarn_Decode_ClearBuffer(Head()), -1);
+  EXPECT_EQ(Bare.Count("PLAY_ResetBuffer("), 8);
+  const std::string Path = TempPath("zorv_dh_bare.zrv");
+  EXPECT_EQ(Tarn_Decode_StartAviRecord(Head(), reinterpret_cast<std::uintptr_t>(Path.c_str())), -1);
+  EXPECT_EQ(Tarn_Decode_StopAviRecord(Head()), -1);
+  EXPECT_EQ(Tarn_Decode_CloseOneChannel(Head()), 0);
+  Tarn_Decode_ShutDown();
+  Bare.Reset();
+}
+
+// Loader journal lines of the Dahua folder, with the folder cut off: "load dhplay.dll".
+std::vector<std::string> DhLoaderCalls() {
+  std::vector<std::string> Result;
+  for (std::string Line : Lines(Win::Test::TakeLoaderCalls())) {
+    const std::size_t At = Line.find("PlayDll\\DH\\");
+    if (At != std::string::npos) Result.push_back(Line.substr(0, Line.find(' ') + 1) + Line.substr(At + 11));
+  }
+  return Result;
+}
+
+TEST_F(DecodeDH, ShutDownClosesOpenStreamsOfEveryGroupThenUnloadsInReverseOrder) {
+  Win::Test::RecordLoaderCalls(true);
+  Init();
+  const zrv::SyntheticStream S = Stream();
+  Group = 0;
+  Channel = 3;
+  Open(S);
+  Group = 2;
+  Channel = 4;
+  Open(S);
+  std::vector<std::string> Expected;
+  for (const char* Name : kLibraries) Expected.push_back(std::string("load ") + Name);
+  EXPECT_EQ(DhLoaderCalls(), Expected);
+  EXPECT_EQ(Dh.Count("PLAY_OpenStream("), 2);
+
+  Dh.ClearJournal();
+  Tarn_Decode_ShutDown();
+  EXPECT_EQ(Dh.Calls(),
+            (std::vector<std::string>{"PLAY_Stop(0)", "PLAY_CloseStream(0)", "PLAY_Stop(1)", "PLAY_CloseStream(1)"}));
+  EXPECT_EQ(Dh.Query("open", 0), 0);
+  EXPECT_EQ(Dh.Query("open", 1), 0);
+  Expected.clear();
+  for (int i = 5; i >= 0; --i) Expected.push_back(std::string("free ") + kLibraries[i]);
+  EXPECT_EQ(DhLoaderCalls(), Expected);
+}
+
+TEST_F(DecodeDH, MissingCodecLibraryLeavesTheAdapterUnloaded) {
+  Win::Test::RecordLoaderCalls(true);
+  Init(kPartialRoot);
+  const zrv::SyntheticStream S = Stream();
+  EXPECT_EQ(Feed(ZORV_FRAME_I, S.head), -1);
+  EXPECT_EQ(DhLoaderCalls(), (std::vector<std::string>{"load AmrDll.dll", "load dllh264.dll"}));
+  EXPECT_EQ(DecodeEngine()->Decoder(4)->State(), 0);
+  Tarn_Decode_ShutDown();
+  EXPECT_EQ(DhLoaderCalls(), (std::vector<std::string>{"free dllh264.dll", "free AmrDll.dll"}));
+}
+
+}  // namespace

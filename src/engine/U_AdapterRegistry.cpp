@@ -12,8 +12,13 @@
 
 #include "U_DecodePlaceholder.h"
 // Adapter units (one #include per adapter that has landed):
+#include "U_DecodeHB18.h"
+#include "U_DecodeHY.h"
 #include "U_DecodeDH.h"
+#include "U_DecodeHC.h"
 #include "U_DecodeMp4.h"
+#include "U_DecodeTKL.h"
+#include "U_DecodeTklDvs201.h"
 
 namespace {
 template <class T>
@@ -23,15 +28,15 @@ std::unique_ptr<TDecodeBase> Make() {
 
 std::unique_ptr<TDecodeBase> RegisteredSoftwareAdapter(int DvrType) {
   switch (DvrType) {
-    case 1: return Make<TDecodePlaceholder>();   // TDecodeHC: Hikvision player
+    case 1: return Make<TDecodeHC>();            // TDecodeHC: Hikvision player
     case 4: return Make<TDecodeDaHua>();         // TDecodeDaHua: Dahua player
     case 6: return Make<TDecodePlaceholder>();   // TDecodeDL: DL frame decoder
-    case 8: return Make<TDecodePlaceholder>();   // TDecodeTVS: TKL DVS201
-    case 9: return Make<TDecodePlaceholder>();   // TDecodeTKL: TKL player
+    case 8: return Make<TDecodeTVS>();           // TDecodeTVS: TKL DVS201
+    case 9: return Make<TDecodeTKL>();           // TDecodeTKL: TKL player
     case 10: return Make<TDecodePlaceholder>();  // TDecodeSHX: SHX frame decoder
-    case 12: return Make<TDecodePlaceholder>();  // TDecodeHB18: HB player
+    case 12: return Make<TDecodeHB18>();         // TDecodeHB18: HB player
     case 13: return Make<TDecodeMp4>();          // TDecodeMp4: MPEG-4
-    case 15: return Make<TDecodePlaceholder>();  // TDecodeHY: HY player
+    case 15: return Make<TDecodeHY>();           // TDecodeHY: HY player
     case 18: return Make<TDecodePlaceholder>();  // TDecodeTM: TM player
     case 20: return Make<TDecodePlaceholder>();  // TDecodeHuaYu: HuaYu frame decoder
     case 21: return Make<TDecodePlaceholder>();  // TDecodeHuangHePlay: HuangHe player

@@ -13,7 +13,10 @@
 //                  picture; a non-zero width/height is reported in the frame information
 //                  instead of the picture's own (the buffer stays the real one). 0, -1 when
 //                  the port has no decode callback or no picture.
-//   fire "display" (port): calls the port's display callback now with its last picture.
+//   fire "decode-port" (port, reported): calls the port's decode callback with its last picture
+//                  but names the port `reported` (a port the caller may not know).
+//   fire "display" (port, reported, 1): calls the port's display callback now with its last
+//                  picture (naming the port `reported` when the third value is non-zero).
 //   query "open" "file" "playing" "window" "decoded" "displayed" "drawn" "audio"
 //         "audioplayed" "sound" "hasaudio" "pending" "bad" "volume" "deccallback"
 //         "displaycallback" (port); "soundport" (any port): the port whose sound is on, or -1.
@@ -109,13 +112,25 @@ struct Library {
          0, 0);
       return 0;
     });
-    kit::OnFire("display", [this](std::int64_t port, std::int64_t, std::int64_t) -> std::int64_t {
+    kit::OnFire("decode-port", [this](std::int64_t port, std::int64_t reported, std::int64_t) -> std::int64_t {
+      kit::Player* p = players.Get(port);
+      kit::Picture pic;
+      if (p == nullptr || !p->LastPicture(pic)) return -1;
+      DecCallBack cb = extra[port].decode.load();
+      if (cb == nullptr) return -1;
+      HikFrameInfo info{pic.width, pic.height, static_cast<LONG>(pic.stampMs), kPictureTypeYuv420, 25,
+                        static_cast<LONG>(pic.frameNo)};
+      cb(static_cast<LONG>(reported), reinterpret_cast<char*>(pic.yuv.data()), static_cast<LONG>(pic.yuv.size()),
+         &info, 0, 0);
+      return 0;
+    });
+    kit::OnFire("display", [this](std::int64_t port, std::int64_t reported, std::int64_t useReported) -> std::int64_t {
       kit::Player* p = players.Get(port);
       kit::Picture pic;
       if (p == nullptr || !p->LastPicture(pic)) return -1;
       DisplayCallBack cb = extra[port].display.load();
       if (cb == nullptr) return -1;
-      cb(static_cast<LONG>(port), reinterpret_cast<char*>(pic.yuv.data()), static_cast<LONG>(pic.yuv.size()),
+      cb(static_cast<LONG>(useReported ? reported : port), reinterpret_cast<char*>(pic.yuv.data()), static_cast<LONG>(pic.yuv.size()),
          pic.width, pic.height, static_cast<LONG>(pic.stampMs), kPictureTypeYuv420, 0);
       return 0;
     });
@@ -213,13 +228,17 @@ STANDIN_EXPORT BOOL ZORV_STDCALL Hik_PlayM4_InputData(LONG port, std::uint8_t* d
 STANDIN_EXPORT BOOL ZORV_STDCALL Hik_PlayM4_Stop(LONG port) {
   STANDIN_ENTER(BOOL, "Hik_PlayM4_Stop", port);
   kit::Player* p = PlayerOf(port);
-  return Result(p != nullptr && p->Stop());
+  if (p == nullptr) return 0;
+  p->Stop();  // stopping a port that is not open (any more) does no harm
+  return 1;
 }
 
 STANDIN_EXPORT BOOL ZORV_STDCALL Hik_PlayM4_CloseStream(LONG port) {
   STANDIN_ENTER(BOOL, "Hik_PlayM4_CloseStream", port);
+  // Closes whatever the port has open (a stream, or a file not closed by Hik_PlayM4_CloseFile);
+  // a port with nothing open closes without complaint.
   kit::Player* p = PlayerOf(port);
-  if (p == nullptr || !p->IsOpen() || p->IsFile()) return 0;
+  if (p == nullptr) return 0;
   p->Close();
   if (Lib().soundPort == port) Lib().soundPort = -1;
   return 1;

@@ -107,15 +107,15 @@ TEST_F(HikStandin, DecodesAFedStreamIntoTheDecodeCallback) {
 }
 
 TEST_F(HikStandin, ScriptsOverrideResultsAndBadPortsFail) {
-  auto stop = Entry<PortFn>(module, "Hik_PlayM4_Stop");
+  auto stop = Entry<PortFn>(module, "Hik_PlayM4_Fast");
   EXPECT_FALSE(stop(3));    // not open
   EXPECT_FALSE(stop(500));  // no such port
   EXPECT_FALSE(stop(-1));
-  client.Return("Hik_PlayM4_Stop", 1, 1);
+  client.Return("Hik_PlayM4_Fast", 1, 1);
   EXPECT_TRUE(stop(3));
   EXPECT_FALSE(stop(3));  // the script was for one call
-  EXPECT_EQ(client.Count("Hik_PlayM4_Stop("), 5);
-  client.Throw("Hik_PlayM4_Stop");
+  EXPECT_EQ(client.Count("Hik_PlayM4_Fast("), 5);
+  client.Throw("Hik_PlayM4_Fast");
   EXPECT_THROW(stop(3), std::exception);
 }
 

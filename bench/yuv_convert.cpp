@@ -2,6 +2,7 @@
 // a memcpy of the output size, all on the same noisy pictures in one run.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 #include <vector>
@@ -89,8 +90,10 @@ void Memcpy(benchmark::State& state) {
   SetCounters(state, p);
 }
 
+// The machine may be shared: besides mean and median, report the fastest repetition.
 void Sizes(benchmark::internal::Benchmark* b) {
   b->Args({352, 288})->Args({704, 576})->Args({1920, 1080})->Args({353, 289});
+  b->ComputeStatistics("min", [](const std::vector<double>& v) { return *std::min_element(v.begin(), v.end()); });
 }
 
 BENCHMARK(ZorvBest)->Apply(Sizes);

@@ -45,13 +45,6 @@ bool CpuHasAvx2() {
 }
 #endif
 
-Kernel DetectBest() {
-#if ZORV_YUV_X86
-  if (CpuHasAvx2()) return Kernel::Avx2;
-  if (CpuHasSse2()) return Kernel::Sse2;
-#endif
-  return Kernel::Scalar;
-}
 
 RowPairKernel KernelFunction(Kernel kernel) {
   switch (kernel) {
@@ -95,18 +88,24 @@ const char* KernelName(Kernel kernel) {
 }
 
 bool KernelSupported(Kernel kernel) {
-  switch (kernel) {
+  // CPUID is slow (a trap under virtualisation): ask once.
 #if ZORV_YUV_X86
-    case Kernel::Avx2: return CpuHasAvx2();
-    case Kernel::Sse2: return CpuHasSse2();
+  static const bool sse2 = CpuHasSse2(), avx2 = CpuHasAvx2();
+#else
+  static const bool sse2 = false, avx2 = false;
 #endif
+  switch (kernel) {
+    case Kernel::Avx2: return avx2;
+    case Kernel::Sse2: return sse2;
     case Kernel::Scalar: return true;
-    default: return false;
   }
+  return false;
 }
 
 Kernel BestKernel() {
-  static const Kernel best = DetectBest();
+  static const Kernel best = KernelSupported(Kernel::Avx2)   ? Kernel::Avx2
+                             : KernelSupported(Kernel::Sse2) ? Kernel::Sse2
+                                                             : Kernel::Scalar;
   return best;
 }
 

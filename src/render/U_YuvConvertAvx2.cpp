@@ -1,6 +1,15 @@
-// AVX2 row-pair kernel of the YUV conversion, byte-exact with RowPairScalar: the arithmetic of
-// the SSE2 kernel (see U_YuvConvertSse2.cpp) on 32 pixels at a time, interleaved with byte
-// shuffles.
+// AVX2 row-pair kernel of the YUV conversion, byte-exact with RowPairScalar.
+//
+// Each component is floor((L + C) / 1000) clamped to 0..255, with the luma term L = 1164 * Y
+// and the chroma term C (the block's chroma products, minus 1164 * 16). Negative sums clamp to
+// 0 whichever way the division rounds, so flooring equals the formula's truncation. Split both
+// terms by 1000: L = 1000 Lq + Lr and C = 1000 Cq + Cr with remainders in 0..999; then
+//   floor((L + C) / 1000) = Lq + Cq + (Lr + Cr >= 1000 ? 1 : 0) = Lq + Cq - (Lr > 999 - Cr),
+// all in 16-bit lanes. The chroma split is made once per 2 x 2 block; the luma
+// split per pixel: Lq = (2Y * 38142) >> 16 exactly for Y in 0..255, Lr = 1164 Y - 1000 Lq.
+// Every split was checked against exact division for all of its inputs.
+// Even and odd pixels of a row go to separate vectors, so lane j of every vector belongs to
+// chroma sample j and the chroma terms are never duplicated.
 #include <immintrin.h>
 
 #include "U_YuvConvertKernels.h"
@@ -8,110 +17,134 @@
 namespace YuvConvert {
 namespace {
 
-struct Coefficients {
-  __m256i blue, greenCr, greenCb, red, lumaBias, chromaBias, zero, magic;
-  __m128i shuffle[3][3];  // [output chunk][component]
-};
-
-// pshufb masks that gather byte k of output chunk c (pixel n/3, component n%3, n = 16c + k)
-// from the blue, green and red vectors of 16 pixels. Plain arrays: no library template may be
-// instantiated in this unit, since its code would carry AVX2 instructions.
+// Output bytes of 8 pixel pairs (48 bytes, 3 chunks of 16) gathered from three vectors that
+// hold, per 128-bit lane: P1 = [blue even 0-7, green even 0-7], P2 = [red even, blue odd],
+// P3 = [green odd, red odd].
 struct ShuffleMasks {
-  signed char m[3][3][16];
+  signed char m[3][3][16];  // [chunk][source vector][byte]
 };
 
 constexpr ShuffleMasks MakeShuffleMasks() {
   ShuffleMasks s{};
   for (int c = 0; c < 3; ++c)
-    for (int comp = 0; comp < 3; ++comp)
-      for (int k = 0; k < 16; ++k) {
-        const int n = 16 * c + k;
-        s.m[c][comp][k] = static_cast<signed char>(n % 3 == comp ? n / 3 : -128);
-      }
+    for (int k = 0; k < 16; ++k) {
+      const int n = 16 * c + k, pair = n / 6, slot = n % 6;  // slot: Be Ge Re Bo Go Ro
+      const int source = slot / 2, offset = (slot % 2) * 8 + pair;
+      for (int v = 0; v < 3; ++v) s.m[c][v][k] = static_cast<signed char>(v == source ? offset : -128);
+    }
   return s;
 }
 
 constexpr ShuffleMasks kShuffleMasks = MakeShuffleMasks();
 
-inline Coefficients MakeCoefficients() {
-  Coefficients k;
-  k.blue = _mm256_set1_epi32((2018 << 16) | 1164);
-  k.red = _mm256_set1_epi32((1596 << 16) | 1164);
-  k.greenCr = _mm256_set1_epi32(static_cast<int>((static_cast<unsigned>(-813) << 16) | 1164u));
-  k.greenCb = _mm256_set1_epi32(static_cast<int>(static_cast<unsigned>(-391) << 16));
-  k.lumaBias = _mm256_set1_epi16(16);
-  k.chromaBias = _mm256_set1_epi16(128);
+struct Constants {
+  __m256i c18, c72, c277, c1596, c88, c223, c25600, c53248, cMinus391, cMinus813, c2488, c133;
+  __m256i divMagic, c999, zero;
+  __m256i lowByte, lumaMagic, c1164, thousand;
+  __m256i shuffle[3][3];
+};
+
+inline Constants MakeConstants() {
+  Constants k;
+  k.c18 = _mm256_set1_epi16(18);
+  k.c72 = _mm256_set1_epi16(72);
+  k.c277 = _mm256_set1_epi16(277);
+  k.c1596 = _mm256_set1_epi16(1596);
+  k.c88 = _mm256_set1_epi16(88);
+  k.c223 = _mm256_set1_epi16(223);
+  k.c25600 = _mm256_set1_epi16(static_cast<short>(25600));
+  k.c53248 = _mm256_set1_epi16(static_cast<short>(53248));
+  k.cMinus391 = _mm256_set1_epi16(-391);
+  k.cMinus813 = _mm256_set1_epi16(-813);
+  k.c2488 = _mm256_set1_epi16(2488);
+  k.c133 = _mm256_set1_epi16(133);
+  k.divMagic = _mm256_set1_epi16(66);
+  k.c999 = _mm256_set1_epi16(999);
   k.zero = _mm256_setzero_si256();
-  k.magic = _mm256_set1_epi16(static_cast<short>(33555));
+  k.lowByte = _mm256_set1_epi16(0x00FF);
+  k.lumaMagic = _mm256_set1_epi16(static_cast<short>(38142));
+  k.c1164 = _mm256_set1_epi16(1164);
+  k.thousand = _mm256_set1_epi16(1000);
   for (int c = 0; c < 3; ++c)
-    for (int comp = 0; comp < 3; ++comp)
-      k.shuffle[c][comp] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(kShuffleMasks.m[c][comp]));
+    for (int v = 0; v < 3; ++v)
+      k.shuffle[c][v] = _mm256_broadcastsi128_si256(
+          _mm_loadu_si128(reinterpret_cast<const __m128i*>(kShuffleMasks.m[c][v])));
   return k;
 }
 
-inline __m256i Divide(__m256i lo, __m256i hi, const Coefficients& k) {
-  __m256i w = _mm256_packs_epi32(_mm256_srai_epi32(lo, 3), _mm256_srai_epi32(hi, 3));
-  w = _mm256_max_epi16(w, k.zero);
-  return _mm256_srli_epi16(_mm256_mulhi_epu16(w, k.magic), 6);
+// Splits S (0..32767) by 1000: q = floor(S / 1000) and D = 999 - (S - 1000 q). The estimate
+// (S * 66) >> 16 is q or q + 1; a negative remainder corrects it.
+inline void Split(__m256i s, const Constants& k, __m256i& q, __m256i& d) {
+  const __m256i q0 = _mm256_mulhi_epu16(s, k.divMagic);
+  const __m256i r0 = _mm256_sub_epi16(s, _mm256_mullo_epi16(q0, k.thousand));
+  const __m256i negative = _mm256_cmpgt_epi16(k.zero, r0);
+  q = _mm256_add_epi16(q0, negative);
+  d = _mm256_sub_epi16(_mm256_sub_epi16(k.c999, r0), _mm256_and_si256(negative, k.thousand));
 }
 
-// Blue, green and red of 16 pixels (16-bit lanes, in the lane order of y).
-inline void Pixels16(__m256i y, __m256i cb, __m256i cr, const Coefficients& k, __m256i& b,
-                     __m256i& g, __m256i& r) {
-  const __m256i ybLo = _mm256_unpacklo_epi16(y, cb), ybHi = _mm256_unpackhi_epi16(y, cb);
-  const __m256i yrLo = _mm256_unpacklo_epi16(y, cr), yrHi = _mm256_unpackhi_epi16(y, cr);
-  b = Divide(_mm256_madd_epi16(ybLo, k.blue), _mm256_madd_epi16(ybHi, k.blue), k);
-  r = Divide(_mm256_madd_epi16(yrLo, k.red), _mm256_madd_epi16(yrHi, k.red), k);
-  g = Divide(
-      _mm256_add_epi32(_mm256_madd_epi16(yrLo, k.greenCr), _mm256_madd_epi16(ybLo, k.greenCb)),
-      _mm256_add_epi32(_mm256_madd_epi16(yrHi, k.greenCr), _mm256_madd_epi16(ybHi, k.greenCb)), k);
+struct Chroma {
+  __m256i cqB, dB, cqG, dG, cqR, dR;
+};
+
+inline __m256i Component(__m256i lq, __m256i lr, __m256i cq, __m256i d) {
+  return _mm256_sub_epi16(_mm256_add_epi16(lq, cq), _mm256_cmpgt_epi16(lr, d));
 }
 
-inline __m128i Chunk(int c, __m128i b, __m128i g, __m128i r, const Coefficients& k) {
-  return _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(b, k.shuffle[c][0]), _mm_shuffle_epi8(g, k.shuffle[c][1])),
-                      _mm_shuffle_epi8(r, k.shuffle[c][2]));
+inline __m256i Chunk(int c, __m256i p1, __m256i p2, __m256i p3, const Constants& k) {
+  return _mm256_or_si256(_mm256_or_si256(_mm256_shuffle_epi8(p1, k.shuffle[c][0]),
+                                         _mm256_shuffle_epi8(p2, k.shuffle[c][1])),
+                         _mm256_shuffle_epi8(p3, k.shuffle[c][2]));
 }
 
-inline void Store16(std::uint8_t* out, __m128i b, __m128i g, __m128i r, const Coefficients& k) {
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(out), Chunk(0, b, g, r, k));
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16), Chunk(1, b, g, r, k));
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 32), Chunk(2, b, g, r, k));
-}
-
-// 32 pixels of one row. Unpacking works within 128-bit lanes, so the luma is split as
-// pixels 0-7|16-23 and 8-15|24-31, matching the chroma duplicated the same way; the final
-// byte pack puts the 32 pixels back in order.
-inline void Row32(const std::uint8_t* yRow, __m256i cbA, __m256i cbB, __m256i crA, __m256i crB,
-                  std::uint8_t* out, const Coefficients& k) {
-  const __m256i yv = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(yRow));
-  const __m256i yA = _mm256_sub_epi16(_mm256_unpacklo_epi8(yv, k.zero), k.lumaBias);
-  const __m256i yB = _mm256_sub_epi16(_mm256_unpackhi_epi8(yv, k.zero), k.lumaBias);
-  __m256i bA, gA, rA, bB, gB, rB;
-  Pixels16(yA, cbA, crA, k, bA, gA, rA);
-  Pixels16(yB, cbB, crB, k, bB, gB, rB);
-  const __m256i b = _mm256_packus_epi16(bA, bB);
-  const __m256i g = _mm256_packus_epi16(gA, gB);
-  const __m256i r = _mm256_packus_epi16(rA, rB);
-  Store16(out, _mm256_castsi256_si128(b), _mm256_castsi256_si128(g), _mm256_castsi256_si128(r), k);
-  Store16(out + 48, _mm256_extracti128_si256(b, 1), _mm256_extracti128_si256(g, 1),
-          _mm256_extracti128_si256(r, 1), k);
+// 32 pixels of one row.
+inline void Row32(const std::uint8_t* yRow, const Chroma& ch, std::uint8_t* out, const Constants& k) {
+  const __m256i y = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(yRow));
+  const __m256i ye = _mm256_and_si256(y, k.lowByte), yo = _mm256_srli_epi16(y, 8);
+  const __m256i lqE = _mm256_mulhi_epu16(_mm256_add_epi16(ye, ye), k.lumaMagic);
+  const __m256i lqO = _mm256_mulhi_epu16(_mm256_add_epi16(yo, yo), k.lumaMagic);
+  const __m256i lrE = _mm256_sub_epi16(_mm256_mullo_epi16(ye, k.c1164), _mm256_mullo_epi16(lqE, k.thousand));
+  const __m256i lrO = _mm256_sub_epi16(_mm256_mullo_epi16(yo, k.c1164), _mm256_mullo_epi16(lqO, k.thousand));
+  const __m256i p1 = _mm256_packus_epi16(Component(lqE, lrE, ch.cqB, ch.dB), Component(lqE, lrE, ch.cqG, ch.dG));
+  const __m256i p2 = _mm256_packus_epi16(Component(lqE, lrE, ch.cqR, ch.dR), Component(lqO, lrO, ch.cqB, ch.dB));
+  const __m256i p3 = _mm256_packus_epi16(Component(lqO, lrO, ch.cqG, ch.dG), Component(lqO, lrO, ch.cqR, ch.dR));
+  const __m256i c0 = Chunk(0, p1, p2, p3, k), c1 = Chunk(1, p1, p2, p3, k), c2 = Chunk(2, p1, p2, p3, k);
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm256_castsi256_si128(c0));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16), _mm256_castsi256_si128(c1));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 32), _mm256_castsi256_si128(c2));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 48), _mm256_extracti128_si256(c0, 1));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 64), _mm256_extracti128_si256(c1, 1));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 80), _mm256_extracti128_si256(c2, 1));
 }
 
 }  // namespace
 
 void RowPairAvx2(const std::uint8_t* y0, const std::uint8_t* y1, const std::uint8_t* cb,
                  const std::uint8_t* cr, std::uint8_t* out0, std::uint8_t* out1, int pairs) {
-  const Coefficients k = MakeCoefficients();
+  const Constants k = MakeConstants();
   int j = 0;
   for (; j + 16 <= pairs; j += 16) {
-    const __m256i cbv = _mm256_sub_epi16(
-        _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(cb + j))), k.chromaBias);
-    const __m256i crv = _mm256_sub_epi16(
-        _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(cr + j))), k.chromaBias);
-    const __m256i cbA = _mm256_unpacklo_epi16(cbv, cbv), cbB = _mm256_unpackhi_epi16(cbv, cbv);
-    const __m256i crA = _mm256_unpacklo_epi16(crv, crv), crB = _mm256_unpackhi_epi16(crv, crv);
-    Row32(y0 + 2 * j, cbA, cbB, crA, crB, out0 + 6 * j, k);
-    Row32(y1 + 2 * j, cbA, cbB, crA, crB, out1 + 6 * j, k);
+    const __m256i u = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(cb + j)));
+    const __m256i v = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(cr + j)));
+    Chroma ch;
+    __m256i q;
+    // Blue: C = 2018 U - 276928 = 1000 (2U - 277) + S, S = 18 U + 72 in 72..4662.
+    Split(_mm256_add_epi16(_mm256_mullo_epi16(u, k.c18), k.c72), k, q, ch.dB);
+    ch.cqB = _mm256_add_epi16(_mm256_sub_epi16(_mm256_add_epi16(u, u), k.c277), q);
+    // Red: C = 1596 V - 222912 = 1000 (A - 223) + S, A = floor(1.5 V), S in 88..25068
+    // (computed modulo 2^16).
+    const __m256i aR = _mm256_add_epi16(v, _mm256_srli_epi16(v, 1));
+    Split(_mm256_add_epi16(_mm256_sub_epi16(_mm256_mullo_epi16(v, k.c1596), _mm256_mullo_epi16(aR, k.thousand)), k.c88),
+          k, q, ch.dR);
+    ch.cqR = _mm256_add_epi16(_mm256_sub_epi16(aR, k.c223), q);
+    // Green: C = -391 U - 813 V + 135488 = 1000 (133 - h) + S, h = floor(100 U / 256) +
+    // floor(208 V / 256), S in 360..2488.
+    const __m256i h = _mm256_add_epi16(_mm256_mulhi_epu16(u, k.c25600), _mm256_mulhi_epu16(v, k.c53248));
+    Split(_mm256_add_epi16(_mm256_add_epi16(_mm256_mullo_epi16(u, k.cMinus391), _mm256_mullo_epi16(v, k.cMinus813)),
+                           _mm256_add_epi16(_mm256_mullo_epi16(h, k.thousand), k.c2488)),
+          k, q, ch.dG);
+    ch.cqG = _mm256_add_epi16(_mm256_sub_epi16(k.c133, h), q);
+    Row32(y0 + 2 * j, ch, out0 + 6 * j, k);
+    Row32(y1 + 2 * j, ch, out1 + 6 * j, k);
   }
   _mm256_zeroupper();
   if (j < pairs)

@@ -76,22 +76,20 @@ TEST(PlatformIds, ThreadIdsDifferPerThread) {
 
 TEST(PlatformMessages, ThreadQueueDeliversInOrderUntilQuit) {
   std::atomic<Win::DWORD> workerId{0};
-  std::atomic<bool> go{false};
   std::vector<Win::MSG> received;
   Win::BOOL last = 1;
   std::thread worker([&] {
     workerId = Win::GetCurrentThreadId();
-    while (!go) std::this_thread::yield();
     Win::MSG m;
     while ((last = Win::GetMessageA(&m, 0, 0, 0)) > 0) received.push_back(m);
   });
   while (!workerId) std::this_thread::yield();
-  // Posted before the worker first asks for a message: nothing may be lost, not even WM_QUIT.
+  // Posted as soon as the thread runs, maybe before it first asks for a message: nothing may be
+  // lost, not even WM_QUIT (a wave-out thread is told to quit this way).
   EXPECT_TRUE(Win::PostThreadMessageA(workerId, Win::MM_WOM_DONE, 11, 22));
   EXPECT_TRUE(Win::PostThreadMessageA(workerId, Win::MM_WOM_DONE, 33, 44));
   EXPECT_TRUE(Win::PostThreadMessageA(workerId, 0x0400, 55, 66));
   EXPECT_TRUE(Win::PostThreadMessageA(workerId, Win::WM_QUIT, 0, 0));
-  go = true;
   worker.join();
   EXPECT_EQ(last, 0);
   ASSERT_EQ(received.size(), 3u);
@@ -147,7 +145,9 @@ TEST(PlatformWaveOut, AnUnopenedDeviceRefusesEveryCall) {
   Win::WAVEHDR header{};
   EXPECT_NE(Win::waveOutPrepareHeader(0, &header, sizeof header), Win::MMSYSERR_NOERROR);
   EXPECT_NE(Win::waveOutWrite(0, &header, sizeof header), Win::MMSYSERR_NOERROR);
+#if !defined(_WIN32)
   EXPECT_NE(Win::waveOutUnprepareHeader(0, &header, sizeof header), Win::MMSYSERR_NOERROR);
+#endif  // Windows accepts an unprepared header here
   EXPECT_NE(Win::waveOutReset(0), Win::MMSYSERR_NOERROR);
   EXPECT_NE(Win::waveOutClose(0), Win::MMSYSERR_NOERROR);
 }

@@ -160,6 +160,7 @@ void ProcessMessages() {
 // then is refused by Windows. Retry for a short while when the thread exists, so that a
 // WM_QUIT sent right after the thread's start is not lost.
 BOOL PostThreadMessageA(DWORD threadId, UINT msg, WPARAM wParam, LPARAM lParam) {
+  if (threadId == 0) return 0;
   for (int tries = 0; tries < 500; ++tries) {
     if (::PostThreadMessageA(threadId, msg, wParam, lParam)) return 1;
     if (::GetLastError() != ERROR_INVALID_THREAD_ID) return 0;

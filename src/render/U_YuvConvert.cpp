@@ -43,11 +43,24 @@ bool CpuHasAvx2() {
   __cpuid_count(7, 0, a, b, c, d);
   return (b & bit_AVX2) != 0;
 }
+
+bool CpuHasAvx512() {
+  if (!CpuHasAvx2()) return false;
+  // The system must also save the opmask and ZMM state (XCR0 bits 5, 6 and 7).
+  unsigned xcr0lo, xcr0hi;
+  __asm__ volatile("xgetbv" : "=a"(xcr0lo), "=d"(xcr0hi) : "c"(0));
+  if ((xcr0lo & 0xE6) != 0xE6) return false;
+  unsigned a, b, c, d;
+  __cpuid_count(7, 0, a, b, c, d);
+  const bool f = (b & (1u << 16)) != 0, bw = (b & (1u << 30)) != 0, vbmi = (c & (1u << 1)) != 0;
+  return f && bw && vbmi;
+}
 #endif
 
 
 RowPairKernel KernelFunction(Kernel kernel) {
   switch (kernel) {
+    case Kernel::Avx512: return RowPairAvx512;
     case Kernel::Avx2: return RowPairAvx2;
     case Kernel::Sse2: return RowPairSse2;
     case Kernel::Scalar: break;
@@ -80,6 +93,7 @@ void RowPairScalar(const std::uint8_t* y0, const std::uint8_t* y1, const std::ui
 
 const char* KernelName(Kernel kernel) {
   switch (kernel) {
+    case Kernel::Avx512: return "avx512";
     case Kernel::Avx2: return "avx2";
     case Kernel::Sse2: return "sse2";
     case Kernel::Scalar: break;
@@ -90,11 +104,12 @@ const char* KernelName(Kernel kernel) {
 bool KernelSupported(Kernel kernel) {
   // CPUID is slow (a trap under virtualisation): ask once.
 #if ZORV_YUV_X86
-  static const bool sse2 = CpuHasSse2(), avx2 = CpuHasAvx2();
+  static const bool sse2 = CpuHasSse2(), avx2 = CpuHasAvx2(), avx512 = CpuHasAvx512();
 #else
-  static const bool sse2 = false, avx2 = false;
+  static const bool sse2 = false, avx2 = false, avx512 = false;
 #endif
   switch (kernel) {
+    case Kernel::Avx512: return avx512;
     case Kernel::Avx2: return avx2;
     case Kernel::Sse2: return sse2;
     case Kernel::Scalar: return true;
@@ -103,7 +118,8 @@ bool KernelSupported(Kernel kernel) {
 }
 
 Kernel BestKernel() {
-  static const Kernel best = KernelSupported(Kernel::Avx2)   ? Kernel::Avx2
+  static const Kernel best = KernelSupported(Kernel::Avx512) ? Kernel::Avx512
+                             : KernelSupported(Kernel::Avx2) ? Kernel::Avx2
                              : KernelSupported(Kernel::Sse2) ? Kernel::Sse2
                                                              : Kernel::Scalar;
   return best;

@@ -19,8 +19,10 @@ void RowPairSse2(const std::uint8_t* y0, const std::uint8_t* y1, const std::uint
                  const std::uint8_t* cr, std::uint8_t* out0, std::uint8_t* out1, int pairs);
 void RowPairAvx2(const std::uint8_t* y0, const std::uint8_t* y1, const std::uint8_t* cb,
                  const std::uint8_t* cr, std::uint8_t* out0, std::uint8_t* out1, int pairs);
+void RowPairAvx512(const std::uint8_t* y0, const std::uint8_t* y1, const std::uint8_t* cb,
+                   const std::uint8_t* cr, std::uint8_t* out0, std::uint8_t* out1, int pairs);
 
-enum class Kernel { Scalar, Sse2, Avx2 };
+enum class Kernel { Scalar, Sse2, Avx2, Avx512 };  // Avx512: AVX-512 BW and VBMI
 
 const char* KernelName(Kernel kernel);
 bool KernelSupported(Kernel kernel);  // the processor and the system can run it

@@ -58,7 +58,7 @@ Bytes Convert(Kernel kernel, const Planes& p, std::uint8_t fill = 0xCD, size_t g
 
 std::vector<Kernel> FastKernels() {
   std::vector<Kernel> kernels;
-  for (Kernel k : {Kernel::Sse2, Kernel::Avx2})
+  for (Kernel k : {Kernel::Sse2, Kernel::Avx2, Kernel::Avx512})
     if (YuvConvert::KernelSupported(k)) kernels.push_back(k);
   return kernels;
 }
@@ -75,7 +75,7 @@ TEST(YuvConvert, WorkedValues) {
       {128, 255, 0, 255, 184, 0},      // green 130368 + 104064 - 49657
   };
   for (const Case& c : cases) {
-    for (Kernel k : {Kernel::Scalar, Kernel::Sse2, Kernel::Avx2}) {
+    for (Kernel k : {Kernel::Scalar, Kernel::Sse2, Kernel::Avx2, Kernel::Avx512}) {
       if (!YuvConvert::KernelSupported(k)) continue;
       const Bytes out = Convert(k, Uniform(2, 2, c.y, c.cb, c.cr));
       for (int px = 0; px < 2; ++px) {
@@ -134,7 +134,7 @@ TEST(YuvConvert, ShortPicturesAndOddEdgesKeepWhatTheBufferHeld) {
   // 353 x 5: the last column of every converted row and the whole last picture row (image
   // row 0) are left alone, for every kernel.
   const Planes p = Noise(353, 5, 7);
-  for (Kernel k : {Kernel::Scalar, Kernel::Sse2, Kernel::Avx2}) {
+  for (Kernel k : {Kernel::Scalar, Kernel::Sse2, Kernel::Avx2, Kernel::Avx512}) {
     if (!YuvConvert::KernelSupported(k)) continue;
     const Bytes out = Convert(k, p, 0xEE);
     const size_t stride = 1060;

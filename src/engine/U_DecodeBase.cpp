@@ -237,10 +237,10 @@ std::string TDecodeBase::MakeSnapTempName() {
   return Name;
 }
 
-bool TDecodeBase::WaitCapDone(const TCapBMP& Entry) {
+bool TDecodeBase::WaitCapDone(const TCapBMP& Entry, bool ProcessMessages) {
   for (int Round = 0; Round < 300; ++Round) {
     if (Entry.Done.load() != 0) return true;
-    Win::ProcessMessages();
+    if (ProcessMessages) Win::ProcessMessages();
     Win::Sleep(2);
   }
   return Entry.Done.load() != 0;
@@ -260,12 +260,13 @@ void CancelCapRequest(TCapBMP& Entry) {
 }
 }  // namespace
 
-std::int32_t TDecodeBase::SnapThroughTempFile(TCapBMP& Entry, std::int32_t* Size, std::uint8_t** Buffer) {
+std::int32_t TDecodeBase::SnapThroughTempFile(TCapBMP& Entry, std::int32_t* Size, std::uint8_t** Buffer,
+                                              bool ProcessMessages) {
   const std::string Name = MakeSnapTempName();
   if (Name.empty()) return -1;
   PostCapRequest(Entry, Name);
   std::int32_t Result = -1;
-  if (WaitCapDone(Entry)) {
+  if (WaitCapDone(Entry, ProcessMessages)) {
     std::string Data;
     ReadWholeFile(Name, Data);
     if (!Data.empty() && Buffer && *Buffer) {

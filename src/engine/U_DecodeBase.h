@@ -25,6 +25,7 @@
 // return -1 (or the slot's neutral value) and never touch the tables.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cstdint>
@@ -89,6 +90,11 @@ struct TCapBMP {
 // returns true; the callback writes the picture there, then calls FinishCapRequest.
 bool TakeCapRequest(TCapBMP& Entry, std::string& FileName);
 void FinishCapRequest(TCapBMP& Entry);
+// Display or snapshot callback side in one: when a snapshot is pending for the entry, Write(name)
+// writes the picture there and returns whether it did; a written picture finishes the request,
+// a failed one leaves it armed for the next picture. Write runs guarded.
+template <class F>
+void ServeCapRequest(TCapBMP& Entry, F&& Write);
 // The snapshot table of one adapter unit: one entry per player number.
 using TCapBMPTable = std::array<TCapBMP, PlayerCount>;
 // Empty names, every Done = 1 (adapter constructors call it).
@@ -136,6 +142,22 @@ inline bool GuardedCall(F&& Call) noexcept {
 
 // A vendor BOOL counts as success when its low byte is non-zero.
 inline bool VendorOk(std::int64_t Value) { return (Value & 0xFF) != 0; }
+
+template <class F>
+void ServeCapRequest(TCapBMP& Entry, F&& Write) {
+  std::string FileName;
+  if (!TakeCapRequest(Entry, FileName)) return;
+  bool Written = false;
+  GuardedCall([&] { Written = Write(FileName); });
+  if (Written) FinishCapRequest(Entry);
+}
+
+// Exchanges the two chroma planes of a planar 4:2:0 picture in place: the Quarter bytes at
+// Picture + 4 * Quarter and the Quarter bytes at Picture + 5 * Quarter change places (the luma
+// plane of 4 * Quarter bytes stays). The caller makes sure the picture holds 6 * Quarter bytes.
+inline void ExchangeChromaPlanes(std::uint8_t* Picture, std::size_t Quarter) {
+  std::swap_ranges(Picture + 4 * Quarter, Picture + 5 * Quarter, Picture + 5 * Quarter);
+}
 
 class TDecodeBase {
  public:
@@ -263,12 +285,16 @@ class TDecodeBase {
   // Entry (Done cleared), then up to 300 rounds of 2 ms (window messages processed) wait for
   // the display callback to write it; the file is read whole, copied to *Buffer, Size gets
   // (width, height), and the file is deleted. Returns the bytes written, -1 when nothing came.
-  static std::int32_t SnapThroughTempFile(TCapBMP& Entry, std::int32_t* Size, std::uint8_t** Buffer);
+  // ProcessMessages false: the wait only sleeps (for libraries that call back on their own
+  // threads whatever the caller's message loop does).
+  static std::int32_t SnapThroughTempFile(TCapBMP& Entry, std::int32_t* Size, std::uint8_t** Buffer,
+                                          bool ProcessMessages = true);
   // As above, but the display callback writes straight to FileName, which stays. 1 when Done
   // was set within the 300 rounds, else 0.
   static std::int32_t SnapToFileAndWait(TCapBMP& Entry, const char* FileName);
-  // The wait itself: true when Done was set within 300 rounds of 2 ms.
-  static bool WaitCapDone(const TCapBMP& Entry);
+  // The wait itself: true when Done was set within 300 rounds of 2 ms (window messages
+  // processed in each round unless ProcessMessages is false).
+  static bool WaitCapDone(const TCapBMP& Entry, bool ProcessMessages = true);
   // A fresh temporary file name with the prefix "~BMP" (the file exists, empty); "" on failure.
   static std::string MakeSnapTempName();
 

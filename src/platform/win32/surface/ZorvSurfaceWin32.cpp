@@ -67,9 +67,10 @@ extern "C" {
 
 uint32_t zorv_surface_create(int32_t left, int32_t top, int32_t width, int32_t height) {
   if (!ValidSize(width, height) || !RegisterSurfaceClass()) return 0;
-  HWND wnd = ::CreateWindowExA(WS_EX_TOOLWINDOW, kClassName, "ZorvSurface", WS_POPUP | WS_VISIBLE, left,
+  HWND wnd = ::CreateWindowExA(WS_EX_TOOLWINDOW | WS_EX_NOACTIVATE, kClassName, "ZorvSurface", WS_POPUP, left,
                                top, width, height, nullptr, nullptr, ::GetModuleHandleA(nullptr), nullptr);
   if (!wnd) return 0;
+  ::ShowWindow(wnd, SW_SHOWNOACTIVATE);
   PumpMessages();
   uint32_t handle = uint32_t(reinterpret_cast<uintptr_t>(wnd));
   zorv_surface_fill(handle, 0, 0, 0);

@@ -7,6 +7,17 @@ export WINEDEBUG=${WINEDEBUG:--all}
 export WINEPREFIX=${WINEPREFIX:-$HOME/.wine-zorv}
 export WINEARCH=win32
 export WINEDLLOVERRIDES="mscoree,mshtml="
+# The first run creates the prefix; runs started together wait for one of them to do it.
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  (
+    flock 9
+    if [ ! -f "$WINEPREFIX/system.reg" ]; then
+      echo "wine-test: creating the Wine prefix $WINEPREFIX"
+      wineboot -i >/dev/null 2>&1
+      wineserver -w
+    fi
+  ) 9>"${TMPDIR:-/tmp}/.zorv-wineprefix.lock"
+fi
 log=$(mktemp)
 if command -v xvfb-run >/dev/null && [ -z "${DISPLAY:-}" ]; then
   xvfb-run -a wine "$exe" "$@" 2>&1 | tee "$log"
@@ -14,8 +25,10 @@ else
   wine "$exe" "$@" 2>&1 | tee "$log"
 fi
 rc=${PIPESTATUS[0]}
+# GoogleTest's summary, or the "N passed, 0 failed" closing line of the ABI client.
 summary_ok=0
 grep -q '^\[  PASSED  \]' "$log" && ! grep -q '^\[  FAILED  \]' "$log" && summary_ok=1
+grep -Eq '^[1-9][0-9]* passed, 0 failed' "$log" && summary_ok=1
 rm -f "$log"
 if [ "$rc" -ne 0 ] || [ "$summary_ok" -ne 1 ]; then
   echo "wine-test: $exe failed (exit $rc, summary ok $summary_ok)"

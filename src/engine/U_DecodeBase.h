@@ -126,18 +126,27 @@ inline void BindEntryPoint(Win::HMODULE Module, const char* Name, Fn& Field) {
     List(ZORV_BIND_ENTRY)                    \
   } while (0)
 
-// Runs a risky vendor call; an exception it raises does not escape. Returns false when one was
-// caught (the caller logs its own text and goes on).
-// TODO(reliability): on Win32 also catch access violations raised inside the vendor library
-// (vectored exception handler + setjmp/longjmp, removed when the library unloads).
+// Runs a risky vendor call; nothing it raises escapes: a C++ exception, and on Win32 also a
+// fault or structured exception inside the vendor library (Win::CallCatchingFaults). Returns
+// false when one was caught (the caller logs its own text and goes on). A call abandoned by a
+// fault does not unwind its own frames: keep the lambda to the vendor call and plain stores.
 template <class F>
 inline bool GuardedCall(F&& Call) noexcept {
-  try {
-    Call();
-    return true;
-  } catch (...) {
-    return false;
-  }
+  struct TContext {
+    F* Fn;
+    bool Threw;
+  } Context{&Call, false};
+  const bool Completed = Win::CallCatchingFaults(
+      [](void* P) {
+        auto* C = static_cast<TContext*>(P);
+        try {
+          (*C->Fn)();
+        } catch (...) {
+          C->Threw = true;
+        }
+      },
+      &Context);
+  return Completed && !Context.Threw;
 }
 
 // A vendor BOOL counts as success when its low byte is non-zero.

@@ -128,6 +128,12 @@ BOOL DeleteFileA(const char* path);
 
 void OutputDebugStringA(const char* text);
 
+// Runs Call(Context) and returns true. On Win32 a structured exception of error severity raised
+// inside it (access violation, division by zero, a foreign C++ exception, a library's own error
+// code) abandons the call instead of ending the process: false is returned and the frames of the
+// abandoned call are not unwound. Elsewhere the call simply runs. Guards risky vendor calls.
+bool CallCatchingFaults(void (*call)(void*), void* context);
+
 // Windows and GDI.
 BOOL GetWindowRect(HWND wnd, RECT* rect);
 HDC GetDC(HWND wnd);

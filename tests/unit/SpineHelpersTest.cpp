@@ -7,7 +7,9 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <stdexcept>
 #include <thread>
+#include <vector>
 
 #include "Platform.h"
 #include "SpineTestAdapter.h"
@@ -15,6 +17,10 @@
 #include "U_FrameHead.h"
 #include "U_Lock.h"
 #include "U_Log.h"
+#ifdef _WIN32
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>  // last: its macros would rename operations such as PlaySound
+#endif
 
 namespace fs = std::filesystem;
 
@@ -258,5 +264,35 @@ TEST(SpineBase, SoundAndCallBackConventions) {
   EXPECT_EQ(Adapter.StopCallBack(Head), 0);
   EXPECT_EQ(Adapter.Count("VendorCallBackOn"), 0);
 }
+
+TEST(SpineGuard, RiskyCallsNeverEscape) {
+  int Ran = 0;
+  EXPECT_TRUE(GuardedCall([&] { ++Ran; }));
+  EXPECT_FALSE(GuardedCall([&] { throw std::runtime_error("vendor"); }));
+  EXPECT_FALSE(GuardedCall([&] { EXPECT_TRUE(GuardedCall([&] { ++Ran; })); throw 1; }));
+  EXPECT_EQ(Ran, 2);
+}
+
+#ifdef _WIN32
+// Faults and structured exceptions raised inside a vendor library, on several threads at once;
+// informational exceptions (debug output) inside a guarded call pass untouched.
+TEST(SpineGuard, FaultsInsideVendorCallsAreSurvived) {
+  std::atomic<int> Caught{0}, Completed{0};
+  auto Worker = [&] {
+    for (int i = 0; i < 200; ++i) {
+      int* volatile Null = nullptr;
+      Caught += !GuardedCall([&] { *Null = 1; });
+      Caught += !GuardedCall([] { RaiseException(0xE06D7363, EXCEPTION_NONCONTINUABLE, 0, nullptr); });
+      Caught += !GuardedCall([] { RaiseException(0xE05A5254, EXCEPTION_NONCONTINUABLE, 0, nullptr); });
+      Completed += GuardedCall([] { OutputDebugStringA("guarded debug line"); });
+    }
+  };
+  std::vector<std::thread> Threads;
+  for (int t = 0; t < 4; ++t) Threads.emplace_back(Worker);
+  for (std::thread& T : Threads) T.join();
+  EXPECT_EQ(Caught, 4 * 200 * 3);
+  EXPECT_EQ(Completed, 4 * 200);
+}
+#endif
 
 }  // namespace

@@ -26,7 +26,7 @@
 
 #if defined(_WIN32)
 #if defined(ZORV_BUILDING_DLL)
-#define ZORV_API __declspec(dllexport)
+#define ZORV_API /* exported under the plain names of ZorvDecoder.def only */
 #else
 #define ZORV_API __declspec(dllimport)
 #endif

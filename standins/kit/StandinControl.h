@@ -10,7 +10,9 @@
 #include <stdint.h>
 
 #define STANDIN_RETURN 1 /* return the scripted value without doing the work */
-#define STANDIN_THROW 2  /* throw a C++ exception out of the entry point */
+#define STANDIN_THROW 2  /* fail with an exception: a C++ exception natively; on Win32 a structured
+                            exception with code STANDIN_EXCEPTION_CODE (RaiseException) */
+#define STANDIN_EXCEPTION_CODE 0xE05A5254u
 
 #ifdef __cplusplus
 extern "C" {

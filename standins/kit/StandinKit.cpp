@@ -7,6 +7,10 @@
 #include <mutex>
 #include <stdexcept>
 
+#if defined(_WIN32)
+#include <windows.h>
+#endif
+
 namespace kit {
 namespace {
 
@@ -29,7 +33,16 @@ struct State {
 };
 
 State& S() {
-  static State* state = new State;
+  static State* state = [] {
+#if defined(_WIN32)
+    // Once loaded, a stand-in stays loaded (as -z nodelete does on Linux): player threads and
+    // callbacks may outlive the last FreeLibrary.
+    HMODULE self = nullptr;
+    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                       reinterpret_cast<LPCSTR>(&S), &self);
+#endif
+    return new State;
+  }();
   return *state;
 }
 
@@ -74,7 +87,14 @@ std::optional<double> Enter(const char* name, std::initializer_list<Arg> args) {
     script = it->second;
     if (it->second.count > 0 && --it->second.count == 0) s.scripts.erase(it);
   }
-  if (script.action == STANDIN_THROW) throw std::runtime_error(std::string("scripted failure in ") + name);
+  if (script.action == STANDIN_THROW) {
+#if defined(_WIN32)
+    // A C++ exception cannot unwind out of a DLL with its own static runtime; a vendor library
+    // fails the Windows way, with a structured exception.
+    RaiseException(kStandinExceptionCode, EXCEPTION_NONCONTINUABLE, 0, nullptr);
+#endif
+    throw std::runtime_error(std::string("scripted failure in ") + name);
+  }
   if (script.action == STANDIN_RETURN) return script.value;
   return std::nullopt;
 }

@@ -60,9 +60,12 @@ struct Scripted {
   double value;  // the value to return
 };
 
+constexpr unsigned long kStandinExceptionCode = STANDIN_EXCEPTION_CODE;
+
 // Journals the call `name(args)` and consults the script. Returns the scripted value when the
-// entry point is to return it without doing its work; throws std::runtime_error when the
-// script says so; std::nullopt otherwise.
+// entry point is to return it without doing its work; when the script says so, throws
+// std::runtime_error (Win32: raises structured exception STANDIN_EXCEPTION_CODE);
+// std::nullopt otherwise.
 std::optional<double> Enter(const char* name, std::initializer_list<Arg> args);
 // Journals a line without consulting scripts (inner events worth seeing: "decode-callback(3)").
 void Note(const std::string& line);

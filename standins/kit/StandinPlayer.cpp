@@ -85,6 +85,18 @@ void Player::Close() {
   std::unique_lock<std::mutex> lock(mutex_);
   playing_ = false;
   WaitIdle(lock);
+  // The decoding thread ends with the stream (a closed player keeps no thread).
+  if (thread_.joinable()) {
+    ++generation_;  // the running thread sees it is no longer current and ends
+    wake_.notify_all();
+    std::thread thread = std::move(thread_);
+    lock.unlock();
+    if (thread.get_id() == std::this_thread::get_id())
+      thread.detach();
+    else
+      thread.join();
+    lock.lock();
+  }
   open_ = file_ = paused_ = sound_ = false;
   steps_ = speedLevel_ = 0;
   wnd_ = 0;
@@ -128,7 +140,7 @@ void Player::ResetBuffer() {
 }
 
 void Player::EnsureThread() {
-  if (!thread_.joinable()) thread_ = std::thread([this] { Run(); });
+  if (!thread_.joinable()) thread_ = std::thread([this, gen = generation_] { Run(gen); });
 }
 
 bool Player::Play(std::uint32_t wnd) {
@@ -397,10 +409,10 @@ void Player::Process(const std::vector<std::uint8_t>& bytes, std::unique_lock<st
   last_ = std::move(picture);
 }
 
-void Player::Run() {
+void Player::Run(std::uint64_t generation) {
   std::unique_lock<std::mutex> lock(mutex_);
   Clock::time_point due = Clock::now();
-  while (!quit_) {
+  while (!quit_ && generation == generation_) {
     std::int64_t refreshMs = Option("display.refreshms", 0);
     auto idleWait = [&] {
       if (refreshMs > 0 && playing_ && !last_.yuv.empty()) {

@@ -110,7 +110,7 @@ class Player {
     std::size_t size;
     bool video;
   };
-  void Run();
+  void Run(std::uint64_t generation);
   void EnsureThread();
   void WaitIdle(std::unique_lock<std::mutex>& lock);
   void Process(const std::vector<std::uint8_t>& bytes, std::unique_lock<std::mutex>& lock);
@@ -124,6 +124,7 @@ class Player {
   std::condition_variable idle_;
   std::thread thread_;
   bool quit_ = false;
+  std::uint64_t generation_ = 0;  // a thread runs while its generation is current
   bool busy_ = false;
 
   bool open_ = false;

@@ -115,8 +115,10 @@ TEST_F(HikStandin, ScriptsOverrideResultsAndBadPortsFail) {
   EXPECT_TRUE(stop(3));
   EXPECT_FALSE(stop(3));  // the script was for one call
   EXPECT_EQ(client.Count("Hik_PlayM4_Fast("), 5);
+#ifndef _WIN32  // on Win32 the stand-in raises a structured exception instead
   client.Throw("Hik_PlayM4_Fast");
   EXPECT_THROW(stop(3), std::exception);
+#endif
 }
 
 TEST_F(HikStandin, ConvertToBmpFileWritesARealBmpAndRefusesShortBuffers) {

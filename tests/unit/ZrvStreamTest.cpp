@@ -1,7 +1,9 @@
 // The ZRV stream format the stand-in players decode: round trips, damaged input, BMP layout.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <iterator>
 
 #include "ZrvStream.h"
 
@@ -56,8 +58,10 @@ TEST(ZrvStream, VideoPacketsDecodeToThePicture) {
 TEST(ZrvStream, GarbageAndLyingSizesAreSkipped) {
   std::vector<std::uint8_t> yuv(zrv::PictureBytes(16, 16), 90);
   std::vector<std::uint8_t> good = zrv::MakeVideoPacket(yuv.data(), 16, 16, true, zrv::kRaw, 0, 0);
-  std::vector<std::uint8_t> stream = {1, 2, 3, 'Z', 'R'};
-  stream.insert(stream.end(), good.begin(), good.end());
+  const std::uint8_t junk[] = {1, 2, 3, 'Z', 'R'};
+  std::vector<std::uint8_t> stream(sizeof junk + good.size());
+  std::copy(std::begin(junk), std::end(junk), stream.begin());
+  std::copy(good.begin(), good.end(), stream.begin() + sizeof junk);
   zrv::Packet packet;
   std::size_t used = 0;
   ASSERT_EQ(zrv::ParsePacket(stream.data(), stream.size(), packet, used), zrv::ParseResult::kSkip);

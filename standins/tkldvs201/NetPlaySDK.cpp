@@ -19,7 +19,8 @@
 //
 // Test hooks (Standin_Fire / Standin_Query, by handle; options of StandinPlayer.h also apply):
 //   fire "decode" (h, width, height): calls the decode callback now with the last picture,
-//                 reporting the given width and height (both 0: the picture's own). -1 without callback or picture.
+//                 reporting the given width and height (both 0: the picture's own). -1
+//                 without callback or picture.
 //   query "open" "playing" "window" "decoded" "drawn" "hasaudio" "pending" "callback" "user"
 //         "width" "stamp" (last time stamp sent) "sent" (frames sent) "keys" (sent with key
 //         flag 1) "audio" (sent with video flag 0) (h); "live" (any): streams open.

@@ -73,29 +73,31 @@ std::int32_t TDecodeTKL::OpenStream(TFrameHead& Head, const std::uint8_t* Data) 
     WriteLog("文件头，寻找空闲通道失败;显示画面序号:" + std::to_string(Head.Channel));
     return -1;
   }
-  std::int32_t Result = -1;
-  const bool Clean = GuardedCall([&] {
-    std::int32_t Kind = -1;
-    std::uint32_t HeaderSize = 0;
-    if (!StreamKindOf(Data, Head.DataLen, Kind, HeaderSize)) return;
-    if (!FCreatePlayer || !FStreamOpen) return;
-    TPlayerInfo& Info = FPlayers[Player];
-    FChannelPlayer[Head.Group][Head.Channel] = Player;
-    const std::uint32_t Handle = FCreatePlayer(Kind, 0);
-    Info.Port = static_cast<std::int64_t>(Handle);
+  std::int32_t Kind = -1;
+  std::uint32_t HeaderSize = 0;
+  if (!StreamKindOf(Data, Head.DataLen, Kind, HeaderSize)) return -1;
+  if (!FCreatePlayer || !FStreamOpen) return -1;
+  // The player reads a whole stream header; a shorter file head is handed over zero-padded
+  // rather than letting the player read past the host's bytes.
+  std::vector<std::uint8_t> Header(HeaderSize, 0);
+  std::memcpy(Header.data(), Data, std::min(Head.DataLen, HeaderSize));
+  Win::RECT Rect{};
+  Win::GetWindowRect(Head.Wnd, &Rect);
 
-    Win::RECT Rect{};
-    Win::GetWindowRect(Head.Wnd, &Rect);
+  TPlayerInfo& Info = FPlayers[Player];
+  FChannelPlayer[Head.Group][Head.Channel] = Player;
+  bool Opened = false;
+  bool Created = false;
+  std::uint32_t Handle = 0;
+  const bool Clean = GuardedCall([&] {
+    Handle = FCreatePlayer(Kind, 0);
+    Created = true;
+    Info.Port = static_cast<std::int64_t>(Handle);
     if (FSetVideoWindow) FSetVideoWindow(Handle, Head.Wnd, &Rect);
     if (FSetDisplayMode) FSetDisplayMode(Handle, 0, 0);
     if (FStreamEmptyBuf) FStreamEmptyBuf(Handle);
-
-    // The player reads a whole stream header; a shorter file head is handed over zero-padded
-    // rather than letting the player read past the host's bytes.
-    std::vector<std::uint8_t> Header(HeaderSize, 0);
-    std::memcpy(Header.data(), Data, std::min(Head.DataLen, HeaderSize));
-    if (!VendorOk(FStreamOpen(Handle, Header.data(), HeaderSize, 0))) {
-      WriteLog("文件头，打开流失败;显示画面序号:" + ChannelAndPlayer(Head, Player));
+    Opened = VendorOk(FStreamOpen(Handle, Header.data(), HeaderSize, 0));
+    if (!Opened) {
       // Nothing refers to this library player any more: give it back.
       if (FReleasePlayer) FReleasePlayer(Handle);
       return;
@@ -111,14 +113,18 @@ std::int32_t TDecodeTKL::OpenStream(TFrameHead& Head, const std::uint8_t* Data) 
     if (Head.DataLen > StreamHeadBytes && FStreamWriteToBuf)
       FStreamWriteToBuf(Handle, Data + StreamHeadBytes, Head.DataLen - StreamHeadBytes, 1, 0, 0);
     Info.HasAudio = Header[SystemFormatByte] == SystemVideoAudio ? 1 : 0;
-    Result = 0;
   });
   if (!Clean) {
     WriteLog("文件头，打开流错误;显示画面序号:" + ChannelAndPlayer(Head, Player));
     Win::Sleep(1);
+    if (Created && FReleasePlayer) GuardedCall([&] { FReleasePlayer(Handle); });
     return -1;
   }
-  return Result;
+  if (!Opened) {
+    WriteLog("文件头，打开流失败;显示画面序号:" + ChannelAndPlayer(Head, Player));
+    return -1;
+  }
+  return 0;
 }
 
 std::int32_t TDecodeTKL::InputData(TFrameHead& Head, const std::uint8_t* Data) {

@@ -48,14 +48,15 @@ std::int32_t TDecodeTVS::OpenStream(TFrameHead& Head, const std::uint8_t* Data) 
     WriteLog("文件头，寻找空闲通道失败;显示画面序号:" + std::to_string(Head.Channel));
     return -1;
   }
-  std::int32_t Result = -1;
+  // A file head too short to hold a whole system header opens nothing.
+  if (!Data || Head.DataLen < SysHeadBytes || !FOpen) return -1;
+  std::uint8_t SysHead[SysHeadBytes];
+  std::memcpy(SysHead, Data, SysHeadBytes);
+
+  TPlayerInfo& Info = FPlayers[Player];
+  FChannelPlayer[Head.Group][Head.Channel] = Player;
+  bool Opened = false;
   const bool Clean = GuardedCall([&] {
-    // A file head too short to hold a whole system header opens nothing.
-    if (!Data || Head.DataLen < SysHeadBytes || !FOpen) return;
-    TPlayerInfo& Info = FPlayers[Player];
-    FChannelPlayer[Head.Group][Head.Channel] = Player;
-    std::uint8_t SysHead[SysHeadBytes];
-    std::memcpy(SysHead, Data, SysHeadBytes);
     const std::int32_t Handle = FOpen(SysHead);
     Info.Port = static_cast<std::int64_t>(Handle);
     if (Handle < 0) return;  // the engine frees the entry
@@ -67,15 +68,16 @@ std::int32_t TDecodeTVS::OpenStream(TFrameHead& Head, const std::uint8_t* Data) 
     FHandleCopies[Player] = Handle;
     if (FPlay && FPlay(Handle, Head.Wnd, nullptr, reinterpret_cast<std::uintptr_t>(&FHandleCopies[Player])) != 0)
       Win::Sleep(1);
-    if (Head.DataLen > MaxFileHeadBytes) WriteLog("201 syshead error");
-    Result = 0;
+    Opened = true;
   });
   if (!Clean) {
     WriteLog("文件头，打开流错误;显示画面序号:" + std::to_string(Head.Channel) + "播放器序号:" +
              std::to_string(Player));
     return -1;
   }
-  return Result;
+  if (!Opened) return -1;
+  if (Head.DataLen > MaxFileHeadBytes) WriteLog("201 syshead error");
+  return 0;
 }
 
 std::int32_t TDecodeTVS::InputData(TFrameHead& Head, const std::uint8_t* Data) {
@@ -111,8 +113,8 @@ std::int32_t TDecodeTVS::StartCallBack(TFrameHead& Head, std::uintptr_t CallBack
     ClearBuffer(Head);
     // Played again, now with pictures for the adapter; the handle itself is the user value.
     const std::int32_t Handle = HandleOf(Info);
-    if (FPlay && FPlay(Handle, Head.Wnd, &DecodeCallBack, static_cast<std::uintptr_t>(static_cast<std::uint32_t>(Handle))) != 0)
-      Win::Sleep(1);
+    const std::uintptr_t User = static_cast<std::uint32_t>(Handle);
+    if (FPlay && FPlay(Handle, Head.Wnd, &DecodeCallBack, User) != 0) Win::Sleep(1);
   });
 }
 

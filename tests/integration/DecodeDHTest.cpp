@@ -7,14 +7,13 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <cstring>
 #include <filesystem>
-#include <mutex>
 #include <sstream>
 #include <thread>
 #include <utility>
 #include <vector>
 
+#include "HostPictures.h"
 #include "Platform.h"
 #include "StandinClient.h"
 #include "U_DecodeEngine.h"
@@ -29,39 +28,6 @@ const std::string kPartialRoot = std::string(ZORV_TESTROOT) + "-dh-partial/";
 const char* const kLibraries[] = {"AmrDll.dll",         "dllh264.dll",      "dllmpeg4.dll",
                                   "dlldeinterlace.dll", "hi_h264dec_w.dll", "dhplay.dll"};
 
-struct TDelivery {
-  std::uint32_t Channel;
-  TDecFrameInfo Info;
-  std::vector<std::uint8_t> Picture;
-};
-
-std::mutex gLock;
-std::vector<TDelivery> gDeliveries;
-
-void ZORV_STDCALL OnPicture(std::uint32_t Channel, TDecFrameInfo Info, const std::uint8_t* Picture) {
-  TDelivery D{Channel, Info, {Picture, Picture + Info.Size}};
-  std::lock_guard<std::mutex> Hold(gLock);
-  gDeliveries.push_back(std::move(D));
-}
-
-std::vector<TDelivery> TakeDeliveries() {
-  std::lock_guard<std::mutex> Hold(gLock);
-  return std::exchange(gDeliveries, {});
-}
-
-std::size_t DeliveryCount() {
-  std::lock_guard<std::mutex> Hold(gLock);
-  return gDeliveries.size();
-}
-
-bool WaitFor(const std::function<bool()>& Done, int Ms = 10000) {
-  for (int i = 0; i < Ms; ++i) {
-    if (Done()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return Done();
-}
-
 std::vector<std::string> Lines(const std::string& Text) {
   std::vector<std::string> Result;
   std::istringstream In(Text);
@@ -69,23 +35,17 @@ std::vector<std::string> Lines(const std::string& Text) {
   return Result;
 }
 
-// Log lines (without their time and thread prefix) that end with Message.
-int CountLogLines(const std::string& Log, const std::string& Message) {
-  int Count = 0;
-  for (const std::string& Line : Lines(Log))
-    if (Line.size() >= Message.size() && Line.compare(Line.size() - Message.size(), Message.size(), Message) == 0 &&
-        Line.find("| " + Message) != std::string::npos)
-      ++Count;
-  return Count;
+int CountLogLines(const std::string& Message) {
+  const std::vector<std::string> Messages = TakeLogMessages();
+  return static_cast<int>(std::count(Messages.begin(), Messages.end(), Message));
 }
 
-// The picture of frame FrameNo of a synthetic stream, with its two chroma planes exchanged.
-std::vector<std::uint8_t> ExchangedPicture(int Width, int Height, int FrameNo) {
-  std::vector<std::uint8_t> Yuv(zrv::PictureBytes(Width, Height));
-  zrv::DrawPattern(Yuv.data(), Width, Height, FrameNo);
-  const std::size_t Q = std::size_t(Width) * Height / 4;
-  std::swap_ranges(Yuv.begin() + 4 * Q, Yuv.begin() + 5 * Q, Yuv.begin() + 5 * Q);
-  return Yuv;
+// The pictures of a stream's frames with their two chroma planes exchanged.
+std::vector<std::vector<std::uint8_t>> ExchangedPictures(const zrv::SyntheticStream& S) {
+  std::vector<std::vector<std::uint8_t>> Pictures = PicturesOf(S);
+  const std::size_t Q = std::size_t(S.params.width) * S.params.height / 4;
+  for (auto& Yuv : Pictures) std::swap_ranges(Yuv.begin() + 4 * Q, Yuv.begin() + 5 * Q, Yuv.begin() + 5 * Q);
+  return Pictures;
 }
 
 std::string TempPath(const std::string& Name) {
@@ -107,7 +67,7 @@ class DecodeDH : public testing::Test {
   void SetUp() override {
     ASSERT_TRUE(Dh.Loaded());
     Dh.Reset();
-    TakeDeliveries();
+    HostPictures::Clear();
     Win::Test::CaptureDebugOutput(true);
     Win::Test::TakeDebugOutput();
   }
@@ -167,14 +127,14 @@ TEST_F(DecodeDH, StreamOpensOnTheFirstDataFrameWhichIsNotFedAgain) {
   EXPECT_EQ(Win::Test::NominalSleepMsOfThisThread() - Before, 500u);
   EXPECT_EQ(Dh.Calls(), (std::vector<std::string>{"PLAY_OpenStream(0,ptr,40,2097152)", "PLAY_SetDisplayBuf(0,25)",
                                                   "PLAY_Play(0,0)"}));
-  EXPECT_EQ(CountLogLines(Win::Test::TakeDebugOutput(), "0xq打开流成功 --显示画面序号：12"), 1);
+  EXPECT_EQ(CountLogLines("0xq打开流成功 --显示画面序号：12"), 1);
 
   FeedFrames(S);
   const std::vector<std::string> Inputs = Dh.Calls("PLAY_InputData(");
   ASSERT_EQ(Inputs.size(), S.frames.size());
   for (std::size_t i = 0; i < Inputs.size(); ++i)
     EXPECT_EQ(Inputs[i], "PLAY_InputData(0,ptr," + std::to_string(S.frames[i].bytes.size()) + ")");
-  EXPECT_TRUE(WaitFor([&] { return Dh.Query("decoded", 0) == 6; }));
+  EXPECT_TRUE(WaitUntil([&] { return Dh.Query("decoded", 0) == 6; }));
   EXPECT_EQ(Dh.Query("bad", 0), 0);
 
   // A second channel with a window plays into it; audio frames start no sound.
@@ -200,7 +160,7 @@ TEST_F(DecodeDH, RefusedInputIsOfferedAgainUpToAHundredTimes) {
   EXPECT_EQ(Feed(ZORV_FRAME_I, S.frames[0].bytes), 0);
   EXPECT_EQ(Win::Test::NominalSleepMsOfThisThread() - Before, 10u);
   EXPECT_EQ(Dh.Count("PLAY_InputData("), 3);
-  EXPECT_EQ(CountLogLines(Win::Test::TakeDebugOutput(), Refusal), 2);
+  EXPECT_EQ(CountLogLines(Refusal), 2);
 
   // Refused for good: 100 offers, 100 lines, then -1.
   Dh.ClearJournal();
@@ -209,7 +169,7 @@ TEST_F(DecodeDH, RefusedInputIsOfferedAgainUpToAHundredTimes) {
   EXPECT_EQ(Feed(ZORV_FRAME_P, S.frames[1].bytes), -1);
   EXPECT_EQ(Win::Test::NominalSleepMsOfThisThread() - Before, 500u);
   EXPECT_EQ(Dh.Count("PLAY_InputData("), 100);
-  EXPECT_EQ(CountLogLines(Win::Test::TakeDebugOutput(), Refusal), 100);
+  EXPECT_EQ(CountLogLines(Refusal), 100);
 
   // An input that throws counts as refused.
   Dh.ClearJournal();
@@ -233,7 +193,7 @@ TEST_F(DecodeDH, ClosingTheChannelFromAnotherThreadEndsTheOffers) {
     Result = Feed(ZORV_FRAME_P, S.frames[0].bytes);
     FeedMs = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - Start).count();
   });
-  ASSERT_TRUE(WaitFor([&] { return Dh.Count("PLAY_InputData(") >= 3; }));
+  ASSERT_TRUE(WaitUntil([&] { return Dh.Count("PLAY_InputData(") >= 3; }));
   const auto Start = std::chrono::steady_clock::now();
   EXPECT_EQ(Tarn_Decode_CloseOneChannel(Head()), 0);
   const auto CloseMs =
@@ -273,7 +233,7 @@ class DecodeDHPictures : public DecodeDH, public testing::WithParamInterface<std
 TEST_P(DecodeDHPictures, HostGetsEveryPictureWithItsChromaPlanesExchanged) {
   const auto [Width, Height] = GetParam();
   Init();
-  ASSERT_EQ(Tarn_Decode_StartCallBack(Head(), &OnPicture), 0);
+  ASSERT_EQ(Tarn_Decode_StartCallBack(Head(), &HostPictures::OnPicture), 0);
   const zrv::SyntheticStream S = Stream(Width, Height, 5);
   Open(S);
   Dh.ClearJournal();
@@ -285,30 +245,31 @@ TEST_P(DecodeDHPictures, HostGetsEveryPictureWithItsChromaPlanesExchanged) {
                                              "PLAY_ResetBuffer(0,4)", "PLAY_ResetSourceBuffer(0)", "PLAY_Stop(0)",
                                              "PLAY_SetDecCallBack(0,ptr)", "PLAY_Play(0,0)",
                                              "PLAY_InputData(0,ptr," + std::to_string(S.frames[0].bytes.size()) + ")"}));
-  ASSERT_TRUE(WaitFor([&] { return DeliveryCount() == 5; }));
-  const std::vector<TDelivery> Got = TakeDeliveries();
+  ASSERT_TRUE(WaitUntil([&] { return HostPictures::Count() == 5; }));
+  const std::vector<THostPicture> Got = HostPictures::Take();
+  const std::vector<std::vector<std::uint8_t>> Expected = ExchangedPictures(S);
   for (int i = 0; i < 5; ++i) {
-    const TDelivery& D = Got[i];
+    const THostPicture& D = Got[i];
     EXPECT_EQ(D.Channel, Channel);
     EXPECT_EQ(D.Info.Size, zrv::PictureBytes(Width, Height));
     EXPECT_EQ(D.Info.Width, std::uint32_t(Width));
     EXPECT_EQ(D.Info.Height, std::uint32_t(Height));
     EXPECT_EQ(D.Info.FrameKind, 1);
     EXPECT_EQ(D.Info.DvrType, 4);
-    EXPECT_TRUE(D.Picture == ExchangedPicture(Width, Height, i)) << "picture " << i;
+    EXPECT_TRUE(D.Bytes == Expected[i]) << "picture " << i;
   }
   // Nothing was written past a picture, and a picture shorter than its size says is dropped.
   EXPECT_EQ(Dh.Fire("decode", 0, Width, Height + 2), 0);
   EXPECT_EQ(Dh.Fire("decode", 0), 0);
-  ASSERT_TRUE(WaitFor([&] { return DeliveryCount() == 1; }));
+  ASSERT_TRUE(WaitUntil([&] { return HostPictures::Count() == 1; }));
   EXPECT_EQ(Dh.Query("guardbroken", 0), 0);
 
   // Stopped: drawing again into the window, no more pictures for the host.
   EXPECT_EQ(Tarn_Decode_StopCallBack(Head()), -1);
   EXPECT_EQ(Dh.Calls("PLAY_Fast("), std::vector<std::string>(4, "PLAY_Fast(0)"));
-  TakeDeliveries();
+  HostPictures::Clear();
   EXPECT_EQ(Dh.Fire("decode", 0), 0);
-  EXPECT_EQ(DeliveryCount(), 0u);
+  EXPECT_EQ(HostPictures::Count(), 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, DecodeDHPictures,
@@ -327,7 +288,7 @@ TEST_F(DecodeDH, SnapshotsAreBmpImagesOfTheLastPicture) {
   EXPECT_EQ(CountSnapTempFiles(), TempFiles);
 
   FeedFrames(S);
-  ASSERT_TRUE(WaitFor([&] { return Dh.Query("decoded", 0) == 4; }));
+  ASSERT_TRUE(WaitUntil([&] { return Dh.Query("decoded", 0) == 4; }));
   std::vector<std::uint8_t> Last(zrv::PictureBytes(64, 48));
   zrv::DrawPattern(Last.data(), 64, 48, 3);
   const std::vector<std::uint8_t> Bmp = zrv::MakeBmp(Last.data(), 64, 48);
@@ -346,7 +307,7 @@ TEST_F(DecodeDH, SnapshotsAreBmpImagesOfTheLastPicture) {
   const std::string Path = TempPath("zorv_dh_snapshot.bmp");
   EXPECT_EQ(PlayM4_SnapPicture(5, Path.c_str()), 0);  // nothing decoded on this port yet
   FeedFrames(S);
-  ASSERT_TRUE(WaitFor([&] { return Dh.Query("decoded", 1) == 4; }));
+  ASSERT_TRUE(WaitUntil([&] { return Dh.Query("decoded", 1) == 4; }));
   EXPECT_EQ(PlayM4_SnapPicture(5, Path.c_str()), 1);
   std::vector<std::uint8_t> File;
   ASSERT_TRUE(zrv::ReadFile(Path, File));
@@ -397,12 +358,12 @@ TEST_F(DecodeDH, LibraryWithoutSourceBufferResetOrRecording) {
   ASSERT_TRUE(Bare.Loaded());
   Bare.Reset();
   Init(kBareRoot);
-  ASSERT_EQ(Tarn_Decode_StartCallBack(Head(), &OnPicture), 0);
+  ASSERT_EQ(Tarn_Decode_StartCallBack(Head(), &HostPictures::OnPicture), 0);
   const zrv::SyntheticStream S = Stream(32, 32, 3);
   Open(S);
   FeedFrames(S);
   // The buffer reset reports failure, yet the callback starts and pictures arrive.
-  EXPECT_TRUE(WaitFor([&] { return DeliveryCount() == 3; }));
+  EXPECT_TRUE(WaitUntil([&] { return HostPictures::Count() == 3; }));
   EXPECT_EQ(Tarn_Decode_ClearBuffer(Head()), -1);
   EXPECT_EQ(Bare.Count("PLAY_ResetBuffer("), 8);
   const std::string Path = TempPath("zorv_dh_bare.zrv");
@@ -411,6 +372,37 @@ TEST_F(DecodeDH, LibraryWithoutSourceBufferResetOrRecording) {
   EXPECT_EQ(Tarn_Decode_CloseOneChannel(Head()), 0);
   Tarn_Decode_ShutDown();
   Bare.Reset();
+}
+
+// The library keeps a port's decode callback across streams: a file later played on the port
+// must not reach the host callback of the channel that had the port before, in another group.
+TEST_F(DecodeDH, FilePicturesReachNoCallbackOfAnotherGroupAndShutDownClosesTheFile) {
+  Init();
+  Group = 0;
+  Channel = 7;
+  ASSERT_EQ(Tarn_Decode_StartCallBack(Head(), &HostPictures::OnPicture), 0);
+  const zrv::SyntheticStream S = Stream(32, 32, 3);
+  Open(S);
+  FeedFrames(S);
+  ASSERT_TRUE(WaitUntil([&] { return HostPictures::Count() == 3; }));
+  ASSERT_EQ(Tarn_Decode_CloseOneChannel(Head()), 0);
+  HostPictures::Clear();
+
+  const std::string Path = TempPath("zorv_dh_file.zrv");
+  ASSERT_TRUE(zrv::WriteFile(Path, S.FileBytes()));
+  Dh.SetOption("player.filepace", 0);
+  ASSERT_EQ(PlayM4_OpenFile(7, 4, Path.c_str()), 1);  // group 4, channel 7, again on port 0
+  EXPECT_EQ(Dh.Calls("PLAY_OpenFile("), std::vector<std::string>{"PLAY_OpenFile(0,\"" + Path + "\")"});
+  EXPECT_EQ(PlayM4_GetFileTotalFrames(7), 3);
+  ASSERT_TRUE(PlayM4_Play(7, 0));
+  ASSERT_TRUE(WaitUntil([&] { return Dh.Query("decoded", 0) == 3; }));
+  EXPECT_EQ(HostPictures::Count(), 0u);
+
+  Dh.ClearJournal();
+  Tarn_Decode_ShutDown();
+  EXPECT_EQ(Dh.Calls(), (std::vector<std::string>{"PLAY_Stop(0)", "PLAY_CloseFile(0)"}));
+  EXPECT_EQ(Dh.Query("open", 0), 0);
+  std::filesystem::remove(zrv::NativePath(Path));
 }
 
 // Loader journal lines of the Dahua folder, with the folder cut off: "load dhplay.dll".

@@ -1,6 +1,5 @@
 #include "U_DecodeDH.h"
 
-#include <algorithm>
 #include <cstring>
 
 #include "U_DecodeEngine.h"
@@ -16,7 +15,7 @@ constexpr std::int32_t RecordFileType = 1;
 const std::vector<std::string> DhLibraries = {"AmrDll.dll",     "dllh264.dll",      "dllmpeg4.dll",
                                               "dlldeinterlace.dll", "hi_h264dec_w.dll", "dhplay.dll"};
 
-std::int32_t PortOf(const TPlayerInfo& Info) { return static_cast<std::int32_t>(Info.Port.load()); }
+std::int32_t VendorPort(const TPlayerInfo& Info) { return static_cast<std::int32_t>(Info.Port.load()); }
 
 }  // namespace
 
@@ -32,7 +31,7 @@ void TDecodeDaHua::CloseOpenPorts() {
   // threads running into a library that is about to be unloaded.
   for (TPlayerInfo& Info : FPlayers) {
     if (Info.Port < 0 || Info.OpenState < 2) continue;
-    const std::int32_t Port = PortOf(Info);
+    const std::int32_t Port = VendorPort(Info);
     if (Info.OpenKind == DvrType) {
       GuardedCall([&] {
         if (FStop) FStop(Port);
@@ -54,7 +53,7 @@ template <class Fn, class... Args>
 std::int32_t TDecodeDaHua::CallPort(TFrameHead& Head, Fn Entry, std::int32_t Missing, Args... A) {
   TPlayerInfo* Info = FindPlayer(Head);
   if (!Info || !Entry) return Missing;
-  return Entry(PortOf(*Info), A...);
+  return Entry(VendorPort(*Info), A...);
 }
 
 std::int32_t TDecodeDaHua::InitDecoder(std::int32_t Param, const std::string& Dir) {
@@ -101,7 +100,7 @@ std::int32_t TDecodeDaHua::InputData(TFrameHead& Head, const std::uint8_t* Data)
   TPlayerInfo* Info = FindPlayer(Head);
   if (!Info) return -1;
   const std::int32_t Player = PlayerOf(Head);
-  const std::int32_t Port = PortOf(*Info);
+  const std::int32_t Port = VendorPort(*Info);
   ReconcileCallBack(Head);
   if (!FInputData) return -1;
   for (int Refused = 0;;) {
@@ -132,7 +131,7 @@ std::int32_t TDecodeDaHua::SetColor(TFrameHead& Head, std::int32_t Region, std::
 
 std::int32_t TDecodeDaHua::PlaySound(TFrameHead& Head) {
   return DoPlaySound(Head, [&](TPlayerInfo& Info) {
-    if (FPlaySound) FPlaySound(PortOf(Info));
+    if (FPlaySound) FPlaySound(VendorPort(Info));
   });
 }
 
@@ -155,7 +154,7 @@ void TDecodeDaHua::DecodeWithoutDrawing(TFrameHead& Head, std::int32_t Port) {
 
 // The decode callback stays registered; with no host callback it delivers nothing.
 void TDecodeDaHua::DrawAgain(TFrameHead& Head, const TPlayerInfo& Info) {
-  const std::int32_t Port = PortOf(Info);
+  const std::int32_t Port = VendorPort(Info);
   ClearBuffer(Head);
   if (FStop) FStop(Port);
   if (FPlay) FPlay(Port, Info.Wnd);
@@ -166,7 +165,7 @@ void TDecodeDaHua::DrawAgain(TFrameHead& Head, const TPlayerInfo& Info) {
 std::int32_t TDecodeDaHua::StartCallBack(TFrameHead& Head, std::uintptr_t CallBack) {
   TPlayerInfo* Info = FindPlayer(Head);
   if (!Info) return -1;
-  DecodeWithoutDrawing(Head, PortOf(*Info));
+  DecodeWithoutDrawing(Head, VendorPort(*Info));
   Info->CallBackProc = CallBack;
   Info->CallBackState = 2;
   return 0;
@@ -176,7 +175,7 @@ std::int32_t TDecodeDaHua::StartCallBackEx(TFrameHead& Head, std::uintptr_t Call
   TPlayerInfo* Info = FindPlayer(Head);
   if (!Info || Info->CallBackState == 0) return -1;
   if (Info->CallBackState == 2) return 0;
-  DecodeWithoutDrawing(Head, PortOf(*Info));
+  DecodeWithoutDrawing(Head, VendorPort(*Info));
   Info->CallBackProcEx = CallBack;
   Info->CallBackState = 2;
   return 0;
@@ -208,7 +207,7 @@ std::int32_t TDecodeDaHua::ResetDisplay(TFrameHead&, std::int32_t) { return 0; }
 std::int32_t TDecodeDaHua::ClearBuffer(TFrameHead& Head) {
   TPlayerInfo* Info = FindPlayer(Head);
   if (!Info || !FResetBuffer) return -1;
-  const std::int32_t Port = PortOf(*Info);
+  const std::int32_t Port = VendorPort(*Info);
   for (std::uint32_t Kind = 1; Kind <= 4; ++Kind) FResetBuffer(Port, Kind);
   if (!FResetSourceBuffer) return -1;
   FResetSourceBuffer(Port);
@@ -225,7 +224,7 @@ std::int32_t TDecodeDaHua::SnapPicture(TFrameHead& Head, std::int32_t* Size, std
   if (!Info) return -1;
   const std::string Name = MakeSnapTempName();
   if (Name.empty()) return -1;
-  if (FCatchPic) GuardedCall([&] { FCatchPic(PortOf(*Info), Name.c_str()); });
+  if (FCatchPic) GuardedCall([&] { FCatchPic(VendorPort(*Info), Name.c_str()); });
   std::string Data;
   ReadWholeFile(Name, Data);
   Win::DeleteFileA(Name.c_str());
@@ -254,7 +253,7 @@ std::int32_t TDecodeDaHua::StopAviRecord(TFrameHead& Head) {
 std::int32_t TDecodeDaHua::CloseStream(TFrameHead& Head) {
   TPlayerInfo* Info = FindPlayer(Head);
   if (!Info || !FStop || !FCloseStream) return -1;
-  const std::int32_t Port = PortOf(*Info);
+  const std::int32_t Port = VendorPort(*Info);
   bool Closed = false;
   GuardedCall([&] { Closed = VendorOk(FStop(Port)) && VendorOk(FCloseStream(Port)); });
   if (!Closed) return -1;
@@ -308,7 +307,7 @@ std::int32_t TDecodeDaHua::SetPlayPos(TFrameHead& Head, double Pos) { return Cal
 double TDecodeDaHua::GetPlayPos(TFrameHead& Head) {
   TPlayerInfo* Info = FindPlayer(Head);
   if (!Info || !FGetPlayPos) return 0.0;
-  return FGetPlayPos(PortOf(*Info));
+  return FGetPlayPos(VendorPort(*Info));
 }
 
 std::int32_t TDecodeDaHua::GetFileTime(TFrameHead& Head) { return CallPort(Head, FGetFileTime, 0); }
@@ -339,9 +338,8 @@ void ZORV_STDCALL TDecodeDaHua::DecodeCallBack(std::int32_t Port, std::uint8_t* 
     Win::Sleep(1);
     return;
   }
-  // The two chroma planes change places in the library's buffer, byte for byte: no scratch
-  // space, so no picture size can overrun one.
-  std::swap_ranges(Buffer + 4 * Q, Buffer + 5 * Q, Buffer + 5 * Q);
+  // In place, without scratch space: no picture size can overrun one.
+  ExchangeChromaPlanes(Buffer, static_cast<std::size_t>(Q));
   DeliverPicture(DvrType, Port, Buffer, static_cast<std::uint32_t>(Size), static_cast<std::uint32_t>(Info->Width),
                  static_cast<std::uint32_t>(Info->Height));
 }

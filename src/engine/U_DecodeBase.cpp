@@ -155,6 +155,11 @@ TPlayerInfo* TDecodeBase::FindPlayer(const TFrameHead& Head) {
   return &FPlayers[Player];
 }
 
+std::int32_t TDecodeBase::ChannelPort(const TFrameHead& Head) {
+  const TPlayerInfo* Info = FindPlayer(Head);
+  return Info ? static_cast<std::int32_t>(Info->Port.Get()) : -1;
+}
+
 std::int32_t TDecodeBase::BeginInitDecoder(std::int32_t Param, const std::string& Dir) {
   TDecodeBase::InitDecoder(Param, Dir);
   if (FState == 2) return 0;
@@ -226,6 +231,25 @@ bool TDecodeBase::DeliverPicture(std::uint8_t DvrType, std::int64_t Port, const 
   Info.FrameKind = 1;
   Info.DvrType = DvrType;
   return GuardedCall([&] { reinterpret_cast<TDecCallBack>(CallBack)(Channel, Info, Picture); });
+}
+
+bool TDecodeBase::ReadVendorPicture(const std::int32_t* FrameInfo, std::int32_t Size, TVendorPicture& Picture) {
+  Picture = {};
+  if (FrameInfo) {
+    Picture.Width = FrameInfo[0];
+    Picture.Height = FrameInfo[1];
+  }
+  if (Picture.Width > 0 && Picture.Height > 0) Picture.Quarter = Picture.Width * Picture.Height / 4;
+  if (Picture.Quarter == 0) {
+    Win::Sleep(1);
+    return false;
+  }
+  if (Size < 6 * Picture.Quarter) {
+    Picture.Short = true;
+    WriteLog(std::to_string(6 * Picture.Quarter));
+    WriteLog(std::to_string(Size));
+  }
+  return true;
 }
 
 std::string TDecodeBase::MakeSnapTempName() {

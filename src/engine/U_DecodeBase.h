@@ -244,6 +244,8 @@ class TDecodeBase {
   void ReleasePlayer(const TFrameHead& Head);
   // The channel's entry when it has a player whose Port is not negative; else null.
   TPlayerInfo* FindPlayer(const TFrameHead& Head);
+  // The vendor port of the channel (its entry's Port), -1 when it has no player.
+  std::int32_t ChannelPort(const TFrameHead& Head);
 
   // Load state: 0 not loaded, 1 initialisation under way, 2 loaded and bound.
   std::int32_t State() const { return FState.load(); }
@@ -289,6 +291,18 @@ class TDecodeBase {
   // 1 ms pause. Returns whether the host callback was called.
   static bool DeliverPicture(std::uint8_t DvrType, std::int64_t Port, const std::uint8_t* Picture,
                              std::uint32_t Size, std::uint32_t Width, std::uint32_t Height);
+  // The picture a vendor decode callback reports: width and height from the library's frame
+  // information (its first two 32-bit fields) and Quarter = width x height / 4.
+  struct TVendorPicture {
+    std::int64_t Width = 0;
+    std::int64_t Height = 0;
+    std::int64_t Quarter = 0;
+    bool Short = false;  // fewer than 6 x Quarter bytes: not a whole 4:2:0 picture
+  };
+  // Vendor decode callback, first steps: no picture (no frame information, a dimension not
+  // positive, Quarter 0) costs a 1 ms pause and gives false; a Size below 6 x Quarter writes two
+  // log lines, 6 x Quarter and then Size, and sets Short.
+  static bool ReadVendorPicture(const std::int32_t* FrameInfo, std::int32_t Size, TVendorPicture& Picture);
 
   // Snapshot through a temporary file: a "~BMP" name in the temporary directory is stored in
   // Entry (Done cleared), then up to 300 rounds of 2 ms (window messages processed) wait for

@@ -32,6 +32,7 @@
 #include <vector>
 
 #include "StandinKit.h"
+#include "StandinPictures.h"
 #include "StandinPlayer.h"
 
 namespace {
@@ -42,8 +43,6 @@ using DWORD = std::uint32_t;
 
 constexpr int kPorts = 500;
 constexpr LONG kPictureTypeYv12 = 2;
-constexpr std::size_t kGuardBytes = 256;
-constexpr std::uint8_t kGuard = 0xA5;
 
 struct HyFrameInfo {
   LONG nWidth;
@@ -152,17 +151,10 @@ struct Library {
       if (cb == nullptr) return -1;
       std::vector<std::uint8_t> yv12 = ToYv12(pic);
       const std::size_t reported = size > 0 ? static_cast<std::size_t>(size) : yv12.size();
-      std::vector<std::uint8_t> picture(reported, 0);
-      std::memcpy(picture.data(), yv12.data(), std::min(reported, yv12.size()));
-      std::vector<std::uint8_t> buffer(picture);
-      buffer.resize(reported + kGuardBytes, kGuard);
       HyFrameInfo info = InfoOf(pic);
-      cb(static_cast<LONG>(port), reinterpret_cast<char*>(buffer.data()), static_cast<LONG>(reported), &info, 0, 0);
-      std::int64_t result = 0;
-      for (std::size_t i = reported; i < buffer.size(); ++i)
-        if (buffer[i] != kGuard) result |= 1;
-      if (!std::equal(picture.begin(), picture.end(), buffer.begin())) result |= 2;
-      return result;
+      return kit::CallWithGuard(yv12, reported, [&](std::uint8_t* buffer, std::size_t bytes) {
+        cb(static_cast<LONG>(port), reinterpret_cast<char*>(buffer), static_cast<LONG>(bytes), &info, 0, 0);
+      });
     });
     kit::OnFire("display", [this](std::int64_t port, std::int64_t, std::int64_t) -> std::int64_t {
       kit::Player* p = players.Get(port);
@@ -179,22 +171,13 @@ struct Library {
       gate.Release();
       return 0;
     });
+    kit::InstallPlayerQueries(players);
     auto q = [this](const char* name, std::function<std::int64_t(kit::Player&, PortExtra&)> f) {
       kit::OnQuery(name, [this, f](std::int64_t port) -> std::int64_t {
         kit::Player* p = players.Get(port);
         return p ? f(*p, extra[port]) : -1;
       });
     };
-    q("open", [](kit::Player& p, PortExtra&) { return p.IsOpen() ? 1 : 0; });
-    q("playing", [](kit::Player& p, PortExtra&) { return p.Playing() ? 1 : 0; });
-    q("window", [](kit::Player& p, PortExtra&) { return static_cast<std::int64_t>(p.Window()); });
-    q("decoded", [](kit::Player& p, PortExtra&) { return static_cast<std::int64_t>(p.DecodedFrames()); });
-    q("displayed", [](kit::Player& p, PortExtra&) { return static_cast<std::int64_t>(p.DisplayedFrames()); });
-    q("drawn", [](kit::Player& p, PortExtra&) { return static_cast<std::int64_t>(p.DrawnFrames()); });
-    q("audio", [](kit::Player& p, PortExtra&) { return static_cast<std::int64_t>(p.AudioPackets()); });
-    q("audioplayed", [](kit::Player& p, PortExtra&) { return static_cast<std::int64_t>(p.PlayedAudioPackets()); });
-    q("sound", [](kit::Player& p, PortExtra&) { return p.Sound() ? 1 : 0; });
-    q("pending", [](kit::Player& p, PortExtra&) { return static_cast<std::int64_t>(p.Pending()); });
     q("fast", [](kit::Player&, PortExtra& x) { return static_cast<std::int64_t>(x.fast.load()); });
     q("deccallback", [](kit::Player&, PortExtra& x) { return x.decode.load() ? 1 : 0; });
     q("displaycallback", [](kit::Player&, PortExtra& x) { return x.display.load() ? 1 : 0; });

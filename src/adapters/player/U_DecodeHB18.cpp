@@ -42,11 +42,6 @@ std::int32_t TDecodeHB18::InitDecoder(std::int32_t Param, const std::string& Dir
   return 0;
 }
 
-std::int32_t TDecodeHB18::PortOf(const TFrameHead& Head) {
-  const TPlayerInfo* Info = FindPlayer(Head);
-  return Info ? static_cast<std::int32_t>(Info->Port.Get()) : -1;
-}
-
 // ---- stream ------------------------------------------------------------------------------------
 
 std::int32_t TDecodeHB18::OpenStream(TFrameHead& Head, const std::uint8_t* Data) {
@@ -110,7 +105,7 @@ void TDecodeHB18::DecodeWithTries(std::int32_t Port, const char* Name, F&& Decod
 }
 
 std::int32_t TDecodeHB18::InputData(TFrameHead& Head, const std::uint8_t* Data) {
-  const std::int32_t Port = PortOf(Head);
+  const std::int32_t Port = ChannelPort(Head);
   if (Port < 0) return -1;
   const bool Audio = Head.FrameType == ZORV_FRAME_AUDIO;
   if (Audio) PlaySound(Head);
@@ -133,14 +128,14 @@ std::int32_t TDecodeHB18::InputData(TFrameHead& Head, const std::uint8_t* Data) 
 }
 
 std::int32_t TDecodeHB18::ClearBuffer(TFrameHead& Head) {
-  const std::int32_t Port = PortOf(Head);
+  const std::int32_t Port = ChannelPort(Head);
   if (Port < 0 || !FResetSourceBufFlag) return -1;
   FResetSourceBufFlag(Port);
   return 0;
 }
 
 std::int32_t TDecodeHB18::CloseStream(TFrameHead& Head) {
-  const std::int32_t Port = PortOf(Head);
+  const std::int32_t Port = ChannelPort(Head);
   if (Port < 0) return -1;
   if (ClearBuffer(Head) == -1) return -1;
   if (!FStop || !VendorOk(FStop(Port))) return -1;
@@ -181,22 +176,12 @@ std::int32_t TDecodeHB18::StopCallBack(TFrameHead& Head) {
 
 void ZORV_STDCALL TDecodeHB18::DecodeCallBack(std::int32_t Port, char* Buffer, std::int32_t Size,
                                               const std::int32_t* FrameInfo, std::int32_t, std::int32_t) {
-  if (!FrameInfo) return;
-  const std::int64_t Width = FrameInfo[0];
-  const std::int64_t Height = FrameInfo[1];
-  const std::int64_t Quarter = Width > 0 && Height > 0 ? Width * Height / 4 : 0;
-  if (Quarter == 0) {
-    Win::Sleep(1);
-    return;
-  }
-  if (Size < 6 * Quarter) {
-    WriteLog(std::to_string(6 * Quarter));
-    WriteLog(std::to_string(Size));
-  }
-  // The library's picture goes to the host as it is, Size telling how many bytes it holds.
-  if (Size > 0)
-    DeliverPicture(DvrTypeCode, Port, reinterpret_cast<const std::uint8_t*>(Buffer), static_cast<std::uint32_t>(Size),
-                   static_cast<std::uint32_t>(Width), static_cast<std::uint32_t>(Height));
+  TVendorPicture Frame;
+  // The library's picture goes to the host as it is, also a short one (after the log lines):
+  // TDecFrameInfo.Size tells the host how many bytes it holds.
+  if (!ReadVendorPicture(FrameInfo, Size, Frame) || Size <= 0) return;
+  DeliverPicture(DvrTypeCode, Port, reinterpret_cast<const std::uint8_t*>(Buffer), static_cast<std::uint32_t>(Size),
+                 static_cast<std::uint32_t>(Frame.Width), static_cast<std::uint32_t>(Frame.Height));
 }
 
 // ---- snapshots ---------------------------------------------------------------------------------
@@ -212,7 +197,7 @@ void ZORV_STDCALL TDecodeHB18::SnapShotCallBack(std::int32_t Port, std::int32_t 
 }
 
 std::int32_t TDecodeHB18::SnapPicture(TFrameHead& Head, std::int32_t* Size, std::uint8_t** Buffer) {
-  const std::int32_t Port = PortOf(Head);
+  const std::int32_t Port = ChannelPort(Head);
   if (Port < 0) return -1;
   // The library calls the snapshot callback on its own thread: the wait only sleeps.
   return SnapThroughTempFile(HbCapTable[Port], Size, Buffer, false);

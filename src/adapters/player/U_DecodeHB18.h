@@ -89,8 +89,6 @@ class TDecodeHB18 : public TDecodeBase {
                                           const std::int32_t* FrameInfo, std::int32_t Reserved1,
                                           std::int32_t Reserved2);
 
-  // The port of the head's channel, -1 when it has no player.
-  std::int32_t PortOf(const TFrameHead& Head);
   // Calls Decode until it reports the frame done, at most DecodeTries times, 1 ms after each
   // refusal; logs "Chl <port> <Name> fail" when every try was refused.
   template <class F>

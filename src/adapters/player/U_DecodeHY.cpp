@@ -46,11 +46,6 @@ std::int32_t TDecodeHY::InitDecoder(std::int32_t Param, const std::string& Dir) 
   return 0;
 }
 
-std::int32_t TDecodeHY::PortOf(const TFrameHead& Head) {
-  const TPlayerInfo* Info = FindPlayer(Head);
-  return Info ? static_cast<std::int32_t>(Info->Port.Get()) : -1;
-}
-
 bool TDecodeHY::StillOpen(const TFrameHead& Head, std::int32_t Player) const {
   return PlayerOf(Head) == Player && FPlayers[Player].Port >= 0;
 }
@@ -104,7 +99,7 @@ std::int32_t TDecodeHY::OpenStream(TFrameHead& Head, const std::uint8_t* Data) {
 
 std::int32_t TDecodeHY::InputData(TFrameHead& Head, const std::uint8_t* Data) {
   const std::int32_t Player = PlayerOf(Head);
-  const std::int32_t Port = PortOf(Head);
+  const std::int32_t Port = ChannelPort(Head);
   if (Port < 0) return -1;
   if (Head.FrameType == ZORV_FRAME_AUDIO) PlaySound(Head);
   ReconcileCallBack(Head);
@@ -127,14 +122,14 @@ std::int32_t TDecodeHY::InputData(TFrameHead& Head, const std::uint8_t* Data) {
 }
 
 std::int32_t TDecodeHY::ClearBuffer(TFrameHead& Head) {
-  const std::int32_t Port = PortOf(Head);
+  const std::int32_t Port = ChannelPort(Head);
   if (Port < 0 || !FResetSourceBuffer) return -1;
   FResetSourceBuffer(Port);
   return 0;
 }
 
 std::int32_t TDecodeHY::CloseStream(TFrameHead& Head) {
-  const std::int32_t Port = PortOf(Head);
+  const std::int32_t Port = ChannelPort(Head);
   if (Port < 0) return -1;
   WriteLog("Decoderdll 开始关闭流;显示画面序号:" + ChannelAndPort(Head.Channel, Port));
   bool Refused = false;
@@ -196,30 +191,19 @@ std::int32_t TDecodeHY::StopCallBack(TFrameHead& Head) {
 
 void ZORV_STDCALL TDecodeHY::DecodeCallBack(std::int32_t Port, char* Buffer, std::int32_t Size,
                                             const std::int32_t* FrameInfo, std::int32_t, std::int32_t) {
-  if (!FrameInfo) return;
-  const std::int64_t Width = FrameInfo[0];
-  const std::int64_t Height = FrameInfo[1];
-  const std::int64_t Quarter = Width > 0 && Height > 0 ? Width * Height / 4 : 0;
-  if (Quarter == 0) {
-    Win::Sleep(1);
-    return;
-  }
-  if (Size < 6 * Quarter) {
-    WriteLog(std::to_string(6 * Quarter));
-    WriteLog(std::to_string(Size));
-    // The plane exchange and the host both need the whole picture: a shorter buffer is
-    // neither touched nor handed on.
-    return;
-  }
+  TVendorPicture Frame;
+  // The plane exchange and the host both need the whole picture: a shorter buffer is neither
+  // touched nor handed on.
+  if (!ReadVendorPicture(FrameInfo, Size, Frame) || Frame.Short) return;
   TDecodeEngine* Engine = DecodeEngine();
   std::uint32_t Channel = 0;
   std::uint8_t Group = 0;
   if (!Engine || !Buffer || Engine->FindChannelByPort(DvrTypeCode, Port, Channel, Group) != 0) return;
   if (Engine->GetCallBack(Group, Channel) == 0) return;
   auto* Picture = reinterpret_cast<std::uint8_t*>(Buffer);
-  if (!GuardedCall([&] { ExchangeChromaPlanes(Picture, static_cast<std::size_t>(Quarter)); })) Win::Sleep(1);
-  DeliverPicture(DvrTypeCode, Port, Picture, static_cast<std::uint32_t>(Size), static_cast<std::uint32_t>(Width),
-                 static_cast<std::uint32_t>(Height));
+  if (!GuardedCall([&] { ExchangeChromaPlanes(Picture, static_cast<std::size_t>(Frame.Quarter)); })) Win::Sleep(1);
+  DeliverPicture(DvrTypeCode, Port, Picture, static_cast<std::uint32_t>(Size), static_cast<std::uint32_t>(Frame.Width),
+                 static_cast<std::uint32_t>(Frame.Height));
 }
 
 // ---- snapshots ---------------------------------------------------------------------------------
@@ -234,7 +218,7 @@ void ZORV_STDCALL TDecodeHY::DisplayCallBack(std::int32_t Port, char* Buffer, st
 }
 
 std::int32_t TDecodeHY::SnapPicture(TFrameHead& Head, std::int32_t* Size, std::uint8_t** Buffer) {
-  const std::int32_t Port = PortOf(Head);
+  const std::int32_t Port = ChannelPort(Head);
   if (Port < 0) return -1;
   return SnapThroughTempFile(HyCapTable[Port], Size, Buffer);
 }

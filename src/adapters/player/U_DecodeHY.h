@@ -82,8 +82,6 @@ class TDecodeHY : public TDecodeBase {
                                           const std::int32_t* FrameInfo, std::int32_t Reserved1,
                                           std::int32_t Reserved2);
 
-  // The port of the head's channel, -1 when it has no player.
-  std::int32_t PortOf(const TFrameHead& Head);
   // Whether the channel still holds Player with an open port (InputData's retries end when not).
   bool StillOpen(const TFrameHead& Head, std::int32_t Player) const;
 };

@@ -504,11 +504,12 @@ TEST_F(DecodeHC, MissingLibraryFailsEveryFrameAndIsRetried) {
 
 TEST_F(DecodeHC, BadInputFromHostAndLibrary) {
   Init();
-  // A file head shorter than the 40-byte stream head: only its own bytes are read (the
-  // buffer holds exactly DataLen bytes), the stream opens and nothing is fed.
+  // A file head shorter than the 40-byte stream head: only its own bytes are read, the
+  // stream opens and nothing is fed. The bytes after the frame hold a whole stream head whose
+  // byte 16 says "sound": an adapter reading past the frame would switch sound on below.
   zrv::SyntheticStream S = Stream(2, true);
-  std::vector<std::uint8_t> Short(S.head.begin(), S.head.begin() + 16);
-  ASSERT_EQ(OpenWith(Short), 0);
+  ASSERT_EQ(S.head[16], 3);
+  ASSERT_EQ(Tarn_Decode_AddFrame(Head(ZORV_FRAME_FILEHEAD, 16), S.head.data()), 0);
   EXPECT_EQ(Hik.Count("Hik_PlayM4_OpenStream(0,ptr,40,2097152)"), 1);
   EXPECT_EQ(Hik.Count("Hik_PlayM4_InputData("), 0);
   FeedAll(S);  // byte 16 lay beyond the head: the stream counts as silent

@@ -114,15 +114,17 @@ std::vector<TMp4PictureSum> DecodeWithLibavcodec(const std::vector<TFeedUnit>& U
 
 class DecodeMp4 : public testing::Test {
  protected:
+  // One window for the whole suite: under Wine destroying a window costs seconds.
+  static void SetUpTestSuite() { Wnd = zorv_surface_create(0, 0, 352, 288); }
+  static void TearDownTestSuite() { zorv_surface_destroy(Wnd); }
   void SetUp() override {
+    ASSERT_NE(Wnd, 0u);
     TakeDeliveries();
     gKeepPictures = false;
-    Wnd = zorv_surface_create(0, 0, 352, 288);
-    ASSERT_NE(Wnd, 0u);
+    DrawsBefore = zorv_surface_draw_count(Wnd);
   }
   void TearDown() override {
     Tarn_Decode_ShutDown();
-    zorv_surface_destroy(Wnd);
     ZorvTest::SetAvCodecMissing(false);
     ZorvTest::SetMpeg4DecoderMissing(false);
     Win::Test::SetSleepScale(0.01);
@@ -138,7 +140,10 @@ class DecodeMp4 : public testing::Test {
   }
   void StartCallBack() { ASSERT_EQ(Tarn_Decode_StartCallBack(Head(), &OnPicture), 0); }
 
-  std::uint32_t Wnd = 0;
+  std::int64_t Draws() const { return zorv_surface_draw_count(Wnd) - DrawsBefore; }
+
+  static inline std::uint32_t Wnd = 0;
+  std::int64_t DrawsBefore = 0;
   std::uint8_t Group = 2;
   std::uint32_t Channel = 7;
 };
@@ -169,7 +174,7 @@ TEST_P(DecodeMp4Sample, HostGetsExactlyThePicturesOfLibavcodec) {
     EXPECT_EQ(D.Info.DvrType, 13);
   }
   // Every picture was drawn into the channel's window, delivered or not.
-  EXPECT_EQ(zorv_surface_draw_count(Wnd), static_cast<std::int64_t>(Got.size()));
+  EXPECT_EQ(Draws(), static_cast<std::int64_t>(Got.size()));
   EXPECT_EQ(Tarn_Decode_CloseOneChannel(Head()), 0);
 }
 
@@ -187,7 +192,7 @@ TEST_F(DecodeMp4, PicturesReachTheHostOnlyWhileTheCallBackRuns) {
   FeedAll(Units, 21, 31);
   const auto Got = SumsOf(TakeDeliveries());
   EXPECT_EQ(Got, std::vector<TMp4PictureSum>(Sample.Sums.begin() + 10, Sample.Sums.begin() + 20));
-  EXPECT_EQ(zorv_surface_draw_count(Wnd), 30);
+  EXPECT_EQ(Draws(), 30);
 }
 
 TEST_F(DecodeMp4, SnapshotIsABmpOfTheNextPicture) {
@@ -350,6 +355,33 @@ TEST_F(DecodeMp4, StreamsOnPortsAbove100Decode) {
   for (std::uint8_t G = 0; G <= 1; ++G)
     for (std::uint32_t C = 0; C < (G == 0 ? 100u : 5u); ++C)
       EXPECT_EQ(Tarn_Decode_CloseOneChannel(Mp4Head(G, C, Wnd, ZORV_FRAME_P, 0)), 0);
+}
+
+TEST_F(DecodeMp4, ChannelsFedFromTheirOwnThreadsKeepTheirOwnPictures) {
+  TMp4Sample Cif, Odd;
+  ASSERT_TRUE(LoadMp4Sample("cif", Cif));
+  ASSERT_TRUE(LoadMp4Sample("odd353", Odd));
+  const auto CifUnits = UnitsOf(Cif), OddUnits = UnitsOf(Odd);
+  Init();
+  constexpr std::uint32_t Channels = 4;
+  for (std::uint32_t C = 0; C < Channels; ++C)
+    ASSERT_EQ(Tarn_Decode_StartCallBack(Mp4Head(0, C, Wnd, ZORV_FRAME_P, 0), &OnPicture), 0);
+  std::vector<std::thread> Feeders;
+  std::atomic<int> Refused{0};
+  for (std::uint32_t C = 0; C < Channels; ++C)
+    Feeders.emplace_back([&, C] {
+      const auto& Units = C % 2 ? OddUnits : CifUnits;
+      for (const TFeedUnit& U : Units)
+        if (Tarn_Decode_AddFrame(Mp4Head(0, C, Wnd, U.FrameType, U.Bytes.size()), U.Bytes.data()) != 0) ++Refused;
+    });
+  for (auto& T : Feeders) T.join();
+  EXPECT_EQ(Refused, 0);
+  std::vector<TMp4PictureSum> PerChannel[Channels];
+  for (const TDelivery& D : TakeDeliveries()) {
+    ASSERT_LT(D.Channel, Channels);
+    PerChannel[D.Channel].push_back(D.Sum);
+  }
+  for (std::uint32_t C = 0; C < Channels; ++C) EXPECT_EQ(PerChannel[C], C % 2 ? Odd.Sums : Cif.Sums) << "channel " << C;
 }
 
 TEST_F(DecodeMp4, MissingLibraryOrDecoderFailsAndIsRetried) {

@@ -386,6 +386,8 @@ TEST_F(DecodeDH, FilePicturesReachNoCallbackOfAnotherGroupAndShutDownClosesTheFi
   FeedFrames(S);
   ASSERT_TRUE(WaitUntil([&] { return HostPictures::Count() == 3; }));
   ASSERT_EQ(Tarn_Decode_CloseOneChannel(Head()), 0);
+  // The host wants the pictures of channel 7 of group 0 again, before its next stream.
+  ASSERT_EQ(Tarn_Decode_StartCallBack(Head(), &HostPictures::OnPicture), 0);
   HostPictures::Clear();
 
   const std::string Path = TempPath("zorv_dh_file.zrv");

@@ -176,11 +176,15 @@ void TDecodeMp4::Decode(TFrameHead& Head, int Port, const std::uint8_t* Data, st
 
   P.Packet->data = P.Input.data();
   P.Packet->size = static_cast<int>(Length);
-  const int Sent = FAv->avcodec_send_packet(P.Context, P.Packet);
+  // The decoder calls are guarded: a fault inside the library costs the frame, not the host.
+  int Sent = -1;
+  if (!GuardedCall([&] { Sent = FAv->avcodec_send_packet(P.Context, P.Packet); })) Sent = -1;
   P.Packet->data = nullptr;
   P.Packet->size = 0;
   if (Sent < 0) return;  // a damaged frame is dropped; decoding goes on with the next one
-  while (P.Context && FAv->avcodec_receive_frame(P.Context, P.Frame) == 0) {
+  while (P.Context) {
+    int Received = -1;
+    if (!GuardedCall([&] { Received = FAv->avcodec_receive_frame(P.Context, P.Frame); }) || Received != 0) break;
     OutputPicture(Head, Port, P);
     if (P.Frame) FAv->av_frame_unref(P.Frame);  // null when a host callback closed the stream
   }

@@ -65,6 +65,11 @@ inline Constants MakeConstants() {
   k.lumaMagic = _mm256_set1_epi16(static_cast<short>(38142));
   k.c1164 = _mm256_set1_epi16(1164);
   k.thousand = _mm256_set1_epi16(1000);
+  // Keep the multipliers opaque: the compiler would otherwise turn each vector multiply by a
+  // known constant into a longer chain of shifts and adds.
+  __m256i* const multipliers[] = {&k.c18,      &k.c1596,   &k.c25600, &k.c53248,    &k.cMinus391,
+                                  &k.cMinus813, &k.divMagic, &k.thousand, &k.lumaMagic, &k.c1164};
+  for (__m256i* m : multipliers) __asm__("" : "+x"(*m));
   for (int c = 0; c < 3; ++c)
     for (int v = 0; v < 3; ++v)
       k.shuffle[c][v] = _mm256_broadcastsi128_si256(

@@ -62,6 +62,11 @@ inline Constants MakeConstants() {
   k.lowByte = _mm512_set1_epi16(0x00FF);
   k.lumaMagic = _mm512_set1_epi16(static_cast<short>(38142));
   k.c1164 = _mm512_set1_epi16(1164);
+  // Keep the multipliers opaque: the compiler would otherwise turn each vector multiply by a
+  // known constant into a longer chain of shifts and adds.
+  __m512i* const multipliers[] = {&k.c18,      &k.c1596,   &k.c25600, &k.c53248,    &k.cMinus391,
+                                  &k.cMinus813, &k.divMagic, &k.thousand, &k.lumaMagic, &k.c1164};
+  for (__m512i* m : multipliers) __asm__("" : "+v"(*m));
   for (int c = 0; c < 3; ++c) {
     k.fromP1P2[c] = _mm512_loadu_si512(kPermutes.fromP1P2[c]);
     k.fromP3[c] = _mm512_loadu_si512(kPermutes.fromP3[c]);

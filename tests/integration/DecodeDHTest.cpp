@@ -93,8 +93,8 @@ class DecodeDH : public testing::Test {
   std::int32_t Feed(std::uint8_t FrameType, const std::vector<std::uint8_t>& Bytes) {
     return Tarn_Decode_AddFrame(Head(FrameType, Bytes.size()), Bytes.data());
   }
-  // Opens the channel's stream: the stream head is the first data frame.
-  void Open(const zrv::SyntheticStream& S) { ASSERT_EQ(Feed(ZORV_FRAME_I, S.head), 0); }
+  // Offers the stream head as the channel's first data frame, which opens the stream.
+  std::int32_t Open(const zrv::SyntheticStream& S) { return Feed(ZORV_FRAME_I, S.head); }
   void FeedFrames(const zrv::SyntheticStream& S) {
     for (const zrv::Frame& F : S.frames) ASSERT_EQ(Feed(F.frameType, F.bytes), 0);
   }
@@ -122,7 +122,7 @@ TEST_F(DecodeDH, StreamOpensOnTheFirstDataFrameWhichIsNotFedAgain) {
 
   Wnd = 0;
   const std::uint64_t Before = Win::Test::NominalSleepMsOfThisThread();
-  Open(S);
+  ASSERT_EQ(Open(S), 0);
   // Only the player allocation pauses: no pause of the open itself.
   EXPECT_EQ(Win::Test::NominalSleepMsOfThisThread() - Before, 500u);
   EXPECT_EQ(Dh.Calls(), (std::vector<std::string>{"PLAY_OpenStream(0,ptr,40,2097152)", "PLAY_SetDisplayBuf(0,25)",
@@ -141,16 +141,32 @@ TEST_F(DecodeDH, StreamOpensOnTheFirstDataFrameWhichIsNotFedAgain) {
   Channel = 13;
   Wnd = 77;
   const zrv::SyntheticStream A = Stream(32, 32, 2, true);
-  Open(A);
+  ASSERT_EQ(Open(A), 0);
   FeedFrames(A);
   EXPECT_EQ(Dh.Calls("PLAY_Play("), (std::vector<std::string>{"PLAY_Play(0,0)", "PLAY_Play(1,77)"}));
   EXPECT_EQ(Dh.Count("PLAY_PlaySound("), 0);
 }
 
+TEST_F(DecodeDH, AFailedOpenLeavesNoPortOpen) {
+  Init();
+  const zrv::SyntheticStream S = Stream();
+  Dh.Return("PLAY_OpenStream", 0, 1);
+  EXPECT_EQ(Open(S), -1);
+  // A throw after the library opened the port: the port is closed again.
+  Dh.Throw("PLAY_SetDisplayBuf", 1);
+  EXPECT_EQ(Open(S), -1);
+  EXPECT_EQ(Dh.Calls("PLAY_CloseStream("), std::vector<std::string>{"PLAY_CloseStream(0)"});
+  EXPECT_EQ(Dh.Query("open", 0), 0);
+  // The entry was freed too: the next frame opens the stream on the same port.
+  EXPECT_EQ(Open(S), 0);
+  EXPECT_EQ(Dh.Calls("PLAY_OpenStream("), std::vector<std::string>(3, "PLAY_OpenStream(0,ptr,40,2097152)"));
+  EXPECT_EQ(Dh.Query("open", 0), 1);
+}
+
 TEST_F(DecodeDH, RefusedInputIsOfferedAgainUpToAHundredTimes) {
   Init();
   const zrv::SyntheticStream S = Stream();
-  Open(S);
+  ASSERT_EQ(Open(S), 0);
   Win::Test::TakeDebugOutput();
   const std::string Refusal = "12xq送入数据失败 --显示画面序号：12";
 
@@ -183,7 +199,7 @@ TEST_F(DecodeDH, RefusedInputIsOfferedAgainUpToAHundredTimes) {
 TEST_F(DecodeDH, ClosingTheChannelFromAnotherThreadEndsTheOffers) {
   Init();
   const zrv::SyntheticStream S = Stream();
-  Open(S);
+  ASSERT_EQ(Open(S), 0);
   Win::Test::SetSleepScale(1.0);
   Dh.Return("PLAY_InputData", 0);
   std::atomic<std::int32_t> Result{1};
@@ -209,7 +225,7 @@ TEST_F(DecodeDH, ClosingTheChannelFromAnotherThreadEndsTheOffers) {
 
 TEST_F(DecodeDH, CloseStopsAndClosesThePortWithoutClearingItsBuffers) {
   Init();
-  Open(Stream());
+  ASSERT_EQ(Open(Stream()), 0);
   Dh.ClearJournal();
   Win::Test::TakeDebugOutput();
   const std::uint64_t Before = Win::Test::NominalSleepMsOfThisThread();
@@ -221,7 +237,7 @@ TEST_F(DecodeDH, CloseStopsAndClosesThePortWithoutClearingItsBuffers) {
   EXPECT_EQ(Win::Test::TakeDebugOutput(), "");
 
   // A refused close leaves the channel open.
-  Open(Stream());
+  ASSERT_EQ(Open(Stream()), 0);
   Dh.Return("PLAY_CloseStream", 0, 1);
   EXPECT_EQ(Tarn_Decode_CloseOneChannel(Head()), -1);
   EXPECT_EQ(DecodeEngine()->Decoder(4)->PlayerOf(Head()), 0);
@@ -235,7 +251,7 @@ TEST_P(DecodeDHPictures, HostGetsEveryPictureWithItsChromaPlanesExchanged) {
   Init();
   ASSERT_EQ(Tarn_Decode_StartCallBack(Head(), &HostPictures::OnPicture), 0);
   const zrv::SyntheticStream S = Stream(Width, Height, 5);
-  Open(S);
+  ASSERT_EQ(Open(S), 0);
   Dh.ClearJournal();
   FeedFrames(S);
   // The callback starts on the first frame after the open: the port decodes without drawing.
@@ -281,7 +297,7 @@ TEST_F(DecodeDH, SnapshotsAreBmpImagesOfTheLastPicture) {
   std::uint8_t* Address = Buffer.data();
   std::int32_t Size[2] = {0, 0};
   const zrv::SyntheticStream S = Stream(64, 48, 4);
-  Open(S);
+  ASSERT_EQ(Open(S), 0);
   const int TempFiles = CountSnapTempFiles();
   // No picture decoded yet: nothing captured, and the temporary file is gone.
   EXPECT_EQ(Tarn_Decode_SnapPicture(Head(), Size, &Address), -1);
@@ -303,7 +319,7 @@ TEST_F(DecodeDH, SnapshotsAreBmpImagesOfTheLastPicture) {
   // To a file, through the PlayM4 layer (group 4, channel = port): the library's result at once.
   Group = 4;
   Channel = 5;
-  Open(S);
+  ASSERT_EQ(Open(S), 0);
   const std::string Path = TempPath("zorv_dh_snapshot.bmp");
   EXPECT_EQ(PlayM4_SnapPicture(5, Path.c_str()), 0);  // nothing decoded on this port yet
   FeedFrames(S);
@@ -323,7 +339,7 @@ TEST_F(DecodeDH, RecordingWritesTheStreamToTheNamedFile) {
   const std::string Path = TempPath("zorv_dh_record.zrv");
   const std::uintptr_t Name = reinterpret_cast<std::uintptr_t>(Path.c_str());
   EXPECT_EQ(Tarn_Decode_StartAviRecord(Head(), Name), -1);  // no stream yet
-  Open(S);
+  ASSERT_EQ(Open(S), 0);
   ASSERT_EQ(Tarn_Decode_StartAviRecord(Head(), Name), 0);
   EXPECT_EQ(Dh.Calls("PLAY_StartDataRecord("),
             std::vector<std::string>{"PLAY_StartDataRecord(0,\"" + Path + "\",1)"});
@@ -341,7 +357,7 @@ TEST_F(DecodeDH, RecordingWritesTheStreamToTheNamedFile) {
 TEST_F(DecodeDH, SoundStartsOnlyWhenTheHostAsksForIt) {
   Init();
   const zrv::SyntheticStream S = Stream(32, 32, 3, true);
-  Open(S);
+  ASSERT_EQ(Open(S), 0);
   FeedFrames(S);
   EXPECT_EQ(Dh.Count("PLAY_PlaySound("), 0);
   EXPECT_EQ(Tarn_Decode_PlaySound(Head()), 0);
@@ -360,7 +376,7 @@ TEST_F(DecodeDH, LibraryWithoutSourceBufferResetOrRecording) {
   Init(kBareRoot);
   ASSERT_EQ(Tarn_Decode_StartCallBack(Head(), &HostPictures::OnPicture), 0);
   const zrv::SyntheticStream S = Stream(32, 32, 3);
-  Open(S);
+  ASSERT_EQ(Open(S), 0);
   FeedFrames(S);
   // The buffer reset reports failure, yet the callback starts and pictures arrive.
   EXPECT_TRUE(WaitUntil([&] { return HostPictures::Count() == 3; }));
@@ -382,7 +398,7 @@ TEST_F(DecodeDH, FilePicturesReachNoCallbackOfAnotherGroupAndShutDownClosesTheFi
   Channel = 7;
   ASSERT_EQ(Tarn_Decode_StartCallBack(Head(), &HostPictures::OnPicture), 0);
   const zrv::SyntheticStream S = Stream(32, 32, 3);
-  Open(S);
+  ASSERT_EQ(Open(S), 0);
   FeedFrames(S);
   ASSERT_TRUE(WaitUntil([&] { return HostPictures::Count() == 3; }));
   ASSERT_EQ(Tarn_Decode_CloseOneChannel(Head()), 0);
@@ -423,10 +439,10 @@ TEST_F(DecodeDH, ShutDownClosesOpenStreamsOfEveryGroupThenUnloadsInReverseOrder)
   const zrv::SyntheticStream S = Stream();
   Group = 0;
   Channel = 3;
-  Open(S);
+  ASSERT_EQ(Open(S), 0);
   Group = 2;
   Channel = 4;
-  Open(S);
+  ASSERT_EQ(Open(S), 0);
   std::vector<std::string> Expected;
   for (const char* Name : kLibraries) Expected.push_back(std::string("load ") + Name);
   EXPECT_EQ(DhLoaderCalls(), Expected);

@@ -184,6 +184,14 @@ int32_t zorv_surface_stretch_dib(uint32_t surface, int32_t xDest, int32_t yDest,
   std::lock_guard<std::mutex> g(s->lock);
   const int64_t x0 = dLeft < 0 ? 0 : dLeft, x1 = dLeft + dw > s->width ? s->width : dLeft + dw;
   const int64_t y0 = dTop < 0 ? 0 : dTop, y1 = dTop + dh > s->height ? s->height : dTop + dh;
+  // The source column of every destination column, worked out once per drawing (-1: none).
+  std::vector<int64_t> columns(size_t(x1 > x0 ? x1 - x0 : 0));
+  for (int64_t x = x0; x < x1; ++x) {
+    int64_t i = x - dLeft;
+    if (mirrorX) i = dw - 1 - i;
+    const int64_t col = sLeft + i * sw / dw;
+    columns[size_t(x - x0)] = col < 0 || col >= imgW ? -1 : col * bpp;
+  }
   for (int64_t y = y0; y < y1; ++y) {
     int64_t j = y - dTop;
     if (mirrorY) j = dh - 1 - j;
@@ -195,11 +203,9 @@ int32_t zorv_surface_stretch_dib(uint32_t surface, int32_t xDest, int32_t yDest,
     const uint8_t* line = src + size_t(row) * stride;
     uint8_t* out = &s->rgb[size_t(y) * s->width * 3];
     for (int64_t x = x0; x < x1; ++x) {
-      int64_t i = x - dLeft;
-      if (mirrorX) i = dw - 1 - i;
-      const int64_t col = sLeft + i * sw / dw;
-      if (col < 0 || col >= imgW) continue;
-      const uint8_t* p = line + size_t(col) * bpp;
+      const int64_t at = columns[size_t(x - x0)];
+      if (at < 0) continue;
+      const uint8_t* p = line + at;
       out[x * 3] = p[2];
       out[x * 3 + 1] = p[1];
       out[x * 3 + 2] = p[0];

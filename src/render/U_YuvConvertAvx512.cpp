@@ -1,7 +1,10 @@
 // AVX-512 (BW + VBMI) row-pair kernel of the YUV conversion, byte-exact with RowPairScalar:
 // the arithmetic of the AVX2 kernel (see U_YuvConvertAvx2.cpp) on 64 pixels at a time, with
-// the blue-green-red interleave done by byte permutes across whole registers.
+// the blue-green-red interleave done by byte permutes across whole registers, and the rest of
+// a row done with masked loads and stores.
 #include <immintrin.h>
+
+#include <cstring>
 
 #include "U_YuvConvertKernels.h"
 
@@ -94,8 +97,14 @@ inline __m512i Component(__m512i lq, __m512i lr, __m512i cq, __m512i d) {
   return _mm512_mask_add_epi16(sum, _mm512_cmpgt_epi16_mask(lr, d), sum, _mm512_set1_epi16(1));
 }
 
-inline void Row64(const std::uint8_t* yRow, const Chroma& ch, std::uint8_t* out, const Constants& k) {
-  const __m512i y = _mm512_loadu_si512(yRow);
+// Mask of the first n bytes (0..64).
+inline __mmask64 FirstBytes(int n) {
+  return n >= 64 ? static_cast<__mmask64>(~0ull) : static_cast<__mmask64>((1ull << n) - 1);
+}
+
+// `pairs` (1..32) pixel pairs of one row; bytes beyond them are neither read nor written.
+inline void Row64(const std::uint8_t* yRow, const Chroma& ch, std::uint8_t* out, int pairs, const Constants& k) {
+  const __m512i y = pairs == 32 ? _mm512_loadu_si512(yRow) : _mm512_maskz_loadu_epi8(FirstBytes(2 * pairs), yRow);
   const __m512i ye = _mm512_and_si512(y, k.lowByte), yo = _mm512_srli_epi16(y, 8);
   const __m512i lqE = _mm512_mulhi_epu16(_mm512_add_epi16(ye, ye), k.lumaMagic);
   const __m512i lqO = _mm512_mulhi_epu16(_mm512_add_epi16(yo, yo), k.lumaMagic);
@@ -106,8 +115,44 @@ inline void Row64(const std::uint8_t* yRow, const Chroma& ch, std::uint8_t* out,
   const __m512i p3 = _mm512_packus_epi16(Component(lqO, lrO, ch.cqG, ch.dG), Component(lqO, lrO, ch.cqR, ch.dR));
   for (int c = 0; c < 3; ++c) {
     const __m512i t = _mm512_permutex2var_epi8(p1, k.fromP1P2[c], p2);
-    _mm512_storeu_si512(out + 64 * c, _mm512_mask_permutexvar_epi8(t, k.p3Mask[c], k.fromP3[c], p3));
+    const __m512i bytes = _mm512_mask_permutexvar_epi8(t, k.p3Mask[c], k.fromP3[c], p3);
+    if (pairs == 32) {
+      _mm512_storeu_si512(out + 64 * c, bytes);
+    } else {
+      const int left = 6 * pairs - 64 * c;
+      if (left > 0) _mm512_mask_storeu_epi8(out + 64 * c, FirstBytes(left), bytes);
+    }
   }
+}
+
+inline Chroma ChromaOf(const std::uint8_t* cb, const std::uint8_t* cr, int pairs, const Constants& k) {
+  __m256i cbBytes, crBytes;
+  if (pairs == 32) {
+    cbBytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cb));
+    crBytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cr));
+  } else {
+    std::uint8_t part[2][32] = {};
+    std::memcpy(part[0], cb, static_cast<std::size_t>(pairs));
+    std::memcpy(part[1], cr, static_cast<std::size_t>(pairs));
+    cbBytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(part[0]));
+    crBytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(part[1]));
+  }
+  const __m512i u = _mm512_cvtepu8_epi16(cbBytes);
+  const __m512i v = _mm512_cvtepu8_epi16(crBytes);
+  Chroma ch;
+  __m512i q;
+  Split(_mm512_add_epi16(_mm512_mullo_epi16(u, k.c18), k.c72), k, q, ch.dB);
+  ch.cqB = _mm512_add_epi16(_mm512_sub_epi16(_mm512_add_epi16(u, u), k.c277), q);
+  const __m512i aR = _mm512_add_epi16(v, _mm512_srli_epi16(v, 1));
+  Split(_mm512_add_epi16(_mm512_sub_epi16(_mm512_mullo_epi16(v, k.c1596), _mm512_mullo_epi16(aR, k.thousand)), k.c88),
+        k, q, ch.dR);
+  ch.cqR = _mm512_add_epi16(_mm512_sub_epi16(aR, k.c223), q);
+  const __m512i h = _mm512_add_epi16(_mm512_mulhi_epu16(u, k.c25600), _mm512_mulhi_epu16(v, k.c53248));
+  Split(_mm512_add_epi16(_mm512_add_epi16(_mm512_mullo_epi16(u, k.cMinus391), _mm512_mullo_epi16(v, k.cMinus813)),
+                         _mm512_add_epi16(_mm512_mullo_epi16(h, k.thousand), k.c2488)),
+        k, q, ch.dG);
+  ch.cqG = _mm512_add_epi16(_mm512_sub_epi16(k.c133, h), q);
+  return ch;
 }
 
 }  // namespace
@@ -115,29 +160,14 @@ inline void Row64(const std::uint8_t* yRow, const Chroma& ch, std::uint8_t* out,
 void RowPairAvx512(const std::uint8_t* y0, const std::uint8_t* y1, const std::uint8_t* cb,
                    const std::uint8_t* cr, std::uint8_t* out0, std::uint8_t* out1, int pairs) {
   const Constants k = MakeConstants();
-  int j = 0;
-  for (; j + 32 <= pairs; j += 32) {
-    const __m512i u = _mm512_cvtepu8_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(cb + j)));
-    const __m512i v = _mm512_cvtepu8_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(cr + j)));
-    Chroma ch;
-    __m512i q;
-    Split(_mm512_add_epi16(_mm512_mullo_epi16(u, k.c18), k.c72), k, q, ch.dB);
-    ch.cqB = _mm512_add_epi16(_mm512_sub_epi16(_mm512_add_epi16(u, u), k.c277), q);
-    const __m512i aR = _mm512_add_epi16(v, _mm512_srli_epi16(v, 1));
-    Split(_mm512_add_epi16(_mm512_sub_epi16(_mm512_mullo_epi16(v, k.c1596), _mm512_mullo_epi16(aR, k.thousand)), k.c88),
-          k, q, ch.dR);
-    ch.cqR = _mm512_add_epi16(_mm512_sub_epi16(aR, k.c223), q);
-    const __m512i h = _mm512_add_epi16(_mm512_mulhi_epu16(u, k.c25600), _mm512_mulhi_epu16(v, k.c53248));
-    Split(_mm512_add_epi16(_mm512_add_epi16(_mm512_mullo_epi16(u, k.cMinus391), _mm512_mullo_epi16(v, k.cMinus813)),
-                           _mm512_add_epi16(_mm512_mullo_epi16(h, k.thousand), k.c2488)),
-          k, q, ch.dG);
-    ch.cqG = _mm512_add_epi16(_mm512_sub_epi16(k.c133, h), q);
-    Row64(y0 + 2 * j, ch, out0 + 6 * j, k);
-    Row64(y1 + 2 * j, ch, out1 + 6 * j, k);
+  // The last, partial step uses masked loads and stores: no scalar tail.
+  for (int j = 0; j < pairs; j += 32) {
+    const int step = pairs - j < 32 ? pairs - j : 32;
+    const Chroma ch = ChromaOf(cb + j, cr + j, step, k);
+    Row64(y0 + 2 * j, ch, out0 + 6 * j, step, k);
+    Row64(y1 + 2 * j, ch, out1 + 6 * j, step, k);
   }
   _mm256_zeroupper();
-  if (j < pairs)
-    RowPairAvx2(y0 + 2 * j, y1 + 2 * j, cb + j, cr + j, out0 + 6 * j, out1 + 6 * j, pairs - j);
 }
 
 }  // namespace YuvConvert

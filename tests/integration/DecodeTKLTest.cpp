@@ -12,19 +12,14 @@
 #include <vector>
 
 #include "HostPictures.h"
+#include "PlayerAdapterTest.h"
 #include "SnapTempFiles.h"
-#include "Platform.h"
-#include "StandinClient.h"
-#include "U_DecodeEngine.h"
 #include "U_DecodeTKL.h"
-#include "ZorvDecoder.h"
-#include "ZorvSurface.h"
 #include "ZrvStream.h"
 
 namespace {
 
 const std::string kRoot = std::string(ZORV_TESTROOT) + "/";
-const std::string kPlayerPath = kRoot + "PlayDll/TKL/TKL_Player.dll";
 const std::uint8_t kMpegSignature[4] = {0x00, 0x00, 0x01, 0xB2};
 const std::uint8_t kTrksSignature[4] = {'T', 'R', 'K', 'S'};
 
@@ -37,62 +32,11 @@ std::vector<std::uint8_t> FileHead(const std::uint8_t* Signature, const zrv::Str
   return Head;
 }
 
-class DecodeTKL : public testing::Test {
+class DecodeTKL : public TPlayerAdapterTest {
  protected:
-  // One window for the suite (destroying windows is slow under Wine).
-  static void SetUpTestSuite() { Wnd = zorv_surface_create(0, 0, 352, 288); }
-  static void TearDownTestSuite() {
-    zorv_surface_destroy(Wnd);
-    Wnd = 0;
-  }
-  void SetUp() override {
-    ASSERT_TRUE(Tkl.Loaded()) << kPlayerPath;
-    Tkl.Reset();
-    HostPictures::Clear();
-    Win::Test::CaptureDebugOutput(true);
-    Win::Test::TakeDebugOutput();
-    ASSERT_NE(Wnd, 0u);
-    DrawnBefore = zorv_surface_draw_count(Wnd);
-    ASSERT_EQ(Tarn_Decode_Initialize(0, kRoot.c_str(), 1), 0);
-  }
-  void TearDown() override {
-    for (std::uint32_t C = 0; C < 4; ++C) Tarn_Decode_CloseOneChannel(HeadOf(ZORV_FRAME_P, 0, C));
-    Tarn_Decode_ShutDown();
-    Tkl.Reset();
-    Win::Test::CaptureDebugOutput(false);
-    Win::Test::SetSleepScale(0.01);
-  }
-
-  TFrameHead HeadOf(std::uint8_t FrameType, std::size_t Length, std::uint32_t OnChannel) const {
-    TFrameHead H;
-    std::memset(&H, 0, sizeof H);
-    H.Channel = OnChannel;
-    H.Wnd = Wnd;
-    H.DataLen = static_cast<std::uint32_t>(Length);
-    H.FrameType = FrameType;
-    H.DvrType = TDecodeTKL::DvrTypeCode;
-    H.Group = Group;
-    return H;
-  }
-  TFrameHead Head(std::uint8_t FrameType = ZORV_FRAME_P, std::size_t Length = 0) const {
-    return HeadOf(FrameType, Length, Channel);
-  }
-  std::int32_t Add(std::uint8_t FrameType, const std::vector<std::uint8_t>& Bytes) {
-    return Tarn_Decode_AddFrame(Head(FrameType, Bytes.size()), Bytes.data());
-  }
+  DecodeTKL() : TPlayerAdapterTest("PlayDll/TKL/TKL_Player.dll", TDecodeTKL::DvrTypeCode, 1, 3) {}
   std::int32_t Open(const std::vector<std::uint8_t>& FileHeadBytes) { return Add(ZORV_FRAME_FILEHEAD, FileHeadBytes); }
-
-  TDecodeBase* Adapter() const { return DecodeEngine()->Decoder(TDecodeTKL::DvrTypeCode); }
-  std::int32_t PlayerNo() const { return Adapter()->ChannelPlayer(Group, Channel); }
-  const TPlayerInfo& Entry() const { return Adapter()->PlayerAt(PlayerNo()); }
-  std::int64_t Handle() const { return Entry().Port; }
-  std::string H() const { return std::to_string(Handle()); }
-
-  StandinClient Tkl{kPlayerPath};
-  static inline std::uint32_t Wnd = 0;
-  std::int64_t DrawnBefore = 0;
-  std::uint8_t Group = 1;
-  std::uint32_t Channel = 3;
+  StandinClient& Tkl = Library;
   zrv::StreamParams Params;
 };
 
@@ -212,8 +156,9 @@ TEST_F(DecodeTKL, PlaysTheStreamIntoTheWindowAndHandsRealPicturesToTheHost) {
     EXPECT_EQ(Got[i].Info.DvrType, 9);
     EXPECT_TRUE(Got[i].Bytes == Expected[i]) << "picture " << i;
   }
+  // Every picture was drawn into the channel's window as well.
   const auto Pictures = static_cast<std::int64_t>(Expected.size());
-  EXPECT_TRUE(WaitUntil([&] { return zorv_surface_draw_count(Wnd) - DrawnBefore >= Pictures; }));
+  EXPECT_TRUE(WaitUntil([&] { return Tkl.Query("drawn", Handle()) >= Pictures; }));
 
   // Stopped: the next frame takes the library's callback back; no picture reaches the host.
   EXPECT_EQ(Tarn_Decode_StopCallBack(Head()), -1);
@@ -268,7 +213,8 @@ TEST_F(DecodeTKL, DecodeCallBackWithoutAPictureSizeCallsNothing) {
   ASSERT_EQ(Open(FileHead(kTrksSignature, Params, 44)), 0);
   ASSERT_EQ(Tarn_Decode_StartCallBack(Head(), &HostPictures::OnPicture), 0);
   ASSERT_EQ(Add(Stream.frames[0].frameType, Stream.frames[0].bytes), 0);
-  ASSERT_TRUE(WaitUntil([&] { return HostPictures::Count() == 1; }));
+  // The library has finished with the frame once it can call back with its picture.
+  ASSERT_TRUE(WaitUntil([&] { return Tkl.Fire("decode", Handle()) == 0; }));
   HostPictures::Clear();
   EXPECT_EQ(Tkl.Fire("decode", Handle(), 0, 288), 0);
   EXPECT_EQ(Tkl.Fire("decode", Handle(), 352, 0), 0);

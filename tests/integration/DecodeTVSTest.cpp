@@ -10,19 +10,12 @@
 #include <vector>
 
 #include "HostPictures.h"
+#include "PlayerAdapterTest.h"
 #include "SnapTempFiles.h"
-#include "Platform.h"
-#include "StandinClient.h"
-#include "U_DecodeEngine.h"
 #include "U_DecodeTklDvs201.h"
-#include "ZorvDecoder.h"
-#include "ZorvSurface.h"
 #include "ZrvStream.h"
 
 namespace {
-
-const std::string kRoot = std::string(ZORV_TESTROOT) + "/";
-const std::string kLibraryPath = kRoot + "PlayDll/TKLDVS201/NetPlaySDK.dll";
 
 // The file head: the stand-in's 16-byte system header ("T201", width, height, frame rate,
 // system format), then zeros up to Size bytes.
@@ -49,59 +42,11 @@ std::vector<std::uint8_t> Stamped(std::uint32_t Stamp, const std::vector<std::ui
   return Frame;
 }
 
-class DecodeTVS : public testing::Test {
+class DecodeTVS : public TPlayerAdapterTest {
  protected:
-  // One window for the suite (destroying windows is slow under Wine).
-  static void SetUpTestSuite() { Wnd = zorv_surface_create(0, 0, 352, 288); }
-  static void TearDownTestSuite() {
-    zorv_surface_destroy(Wnd);
-    Wnd = 0;
-  }
-  void SetUp() override {
-    ASSERT_TRUE(Net.Loaded()) << kLibraryPath;
-    Net.Reset();
-    HostPictures::Clear();
-    Win::Test::CaptureDebugOutput(true);
-    Win::Test::TakeDebugOutput();
-    ASSERT_NE(Wnd, 0u);
-    DrawnBefore = zorv_surface_draw_count(Wnd);
-    ASSERT_EQ(Tarn_Decode_Initialize(0, kRoot.c_str(), 1), 0);
-  }
-  void TearDown() override {
-    Tarn_Decode_CloseOneChannel(Head());
-    Tarn_Decode_ShutDown();
-    Net.Reset();
-    Win::Test::CaptureDebugOutput(false);
-    Win::Test::SetSleepScale(0.01);
-  }
-
-  TFrameHead Head(std::uint8_t FrameType = ZORV_FRAME_P, std::size_t Length = 0) const {
-    TFrameHead H;
-    std::memset(&H, 0, sizeof H);
-    H.Channel = Channel;
-    H.Wnd = Wnd;
-    H.DataLen = static_cast<std::uint32_t>(Length);
-    H.FrameType = FrameType;
-    H.DvrType = TDecodeTVS::DvrTypeCode;
-    H.Group = Group;
-    return H;
-  }
-  std::int32_t Add(std::uint8_t FrameType, const std::vector<std::uint8_t>& Bytes) {
-    return Tarn_Decode_AddFrame(Head(FrameType, Bytes.size()), Bytes.data());
-  }
+  DecodeTVS() : TPlayerAdapterTest("PlayDll/TKLDVS201/NetPlaySDK.dll", TDecodeTVS::DvrTypeCode, 3, 42) {}
   std::int32_t Open(std::size_t Size = 40) { return Add(ZORV_FRAME_FILEHEAD, FileHead(Params, Size)); }
-
-  TDecodeBase* Adapter() const { return DecodeEngine()->Decoder(TDecodeTVS::DvrTypeCode); }
-  std::int32_t PlayerNo() const { return Adapter()->ChannelPlayer(Group, Channel); }
-  const TPlayerInfo& Entry() const { return Adapter()->PlayerAt(PlayerNo()); }
-  std::int64_t Handle() const { return Entry().Port; }
-  std::string H() const { return std::to_string(Handle()); }
-
-  StandinClient Net{kLibraryPath};
-  static inline std::uint32_t Wnd = 0;
-  std::int64_t DrawnBefore = 0;
-  std::uint8_t Group = 3;
-  std::uint32_t Channel = 42;
+  StandinClient& Net = Library;
   zrv::StreamParams Params;
 };
 
@@ -221,8 +166,9 @@ TEST_F(DecodeTVS, PicturesReachTheHostThroughTheHandleGivenAsUserValue) {
     EXPECT_EQ(Got[i].Info.DvrType, 8);
     EXPECT_TRUE(Got[i].Bytes == Expected[i]) << "picture " << i;
   }
+  // Every picture was drawn into the channel's window as well.
   const auto Pictures = static_cast<std::int64_t>(Expected.size());
-  EXPECT_TRUE(WaitUntil([&] { return zorv_surface_draw_count(Wnd) - DrawnBefore >= Pictures; }));
+  EXPECT_TRUE(WaitUntil([&] { return Net.Query("drawn", Handle()) >= Pictures; }));
 
   // A picture without a size calls nothing.
   EXPECT_EQ(Net.Fire("decode", Handle(), 0, 288), 0);

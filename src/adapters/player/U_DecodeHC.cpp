@@ -227,15 +227,11 @@ void ZORV_STDCALL TDecodeHC::DecodeCallBack(std::int32_t Port, char* Buffer, std
 void ZORV_STDCALL TDecodeHC::DisplayCallBack(std::int32_t Port, char* Buffer, std::int32_t Size, std::int32_t Width,
                                              std::int32_t Height, std::int32_t, std::int32_t Type, std::int32_t) {
   if (Port < 0 || Port >= PlayerCount) return;
-  TCapBMP& Entry = HikCapTable[Port];
-  std::string FileName;
-  if (!TakeCapRequest(Entry, FileName)) return;
-  const TConvertToBmpFile Convert = HikConvertToBmpFile.load();
-  if (!Convert) return;
-  bool Written = false;
-  GuardedCall([&] { Written = VendorOk(Convert(Buffer, Size, Width, Height, Type, FileName.data())); });
   // A picture the library could not convert leaves the request armed for the next one.
-  if (Written) FinishCapRequest(Entry);
+  ServeCapRequest(HikCapTable[Port], [&](std::string& FileName) {
+    const TConvertToBmpFile Convert = HikConvertToBmpFile.load();
+    return Convert && VendorOk(Convert(Buffer, Size, Width, Height, Type, FileName.data()));
+  });
 }
 
 std::int32_t TDecodeHC::SnapPicture(TFrameHead& Head, std::int32_t* Size, std::uint8_t** Buffer) {

@@ -132,7 +132,7 @@ TEST_F(DecodeHB, PlaysThroughTheOneFrameDecodersAndHandsTheHostThePictures) {
     EXPECT_EQ(Got[i].Info.DvrType, 12);
     EXPECT_EQ(Got[i].Bytes, Expected[i]) << "picture " << i;
   }
-  EXPECT_GT(zorv_surface_draw_count(Wnd), 0);
+  EXPECT_TRUE(WaitUntil([&] { return Lib->Query("drawn", 0) > 0; })) << "the port draws into its window";
   EXPECT_TRUE(WaitUntil([&] { return Lib->Query("audioplayed", 0) > 0; }));
 
   Lib->ClearJournal();

@@ -137,7 +137,7 @@ TEST_F(DecodeHY, PlaysTheStreamAndHandsTheHostPicturesInYuvOrder) {
     EXPECT_EQ(Got[i].Info.DvrType, 15);
     EXPECT_EQ(Got[i].Bytes, Expected[i]) << "picture " << i;
   }
-  EXPECT_GT(zorv_surface_draw_count(Wnd), 0);
+  EXPECT_TRUE(WaitUntil([&] { return Hy.Query("drawn", 0) > 0; })) << "the port draws into its window";
   EXPECT_EQ(Tarn_Decode_CloseOneChannel(Head()), 0);
 }
 

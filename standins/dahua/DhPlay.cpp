@@ -20,8 +20,8 @@
 //                  picture; a non-zero width/height is reported in the frame information
 //                  instead of the picture's own (the buffer stays the real one). 0, or -1 when
 //                  the port has no decode callback or no picture.
-//   query "open" "file" "playing" "window" "decoded" "drawn" "pending" "bad" "sound" "volume"
-//         "deccallback" "recording" "guardbroken" (port); "soundport" (any port).
+//   query the kit's player queries (StandinPictures.h), and "file" "bad" "volume" "deccallback"
+//         "recording" "guardbroken" (port); "soundport" (any port).
 //
 // Variants are built from this file with STANDIN_WITHOUT_<entry point> defined.
 #include <atomic>
@@ -30,6 +30,7 @@
 #include <mutex>
 
 #include "StandinKit.h"
+#include "StandinPictures.h"
 #include "StandinPlayer.h"
 
 namespace {
@@ -41,8 +42,6 @@ using DWORD = std::uint32_t;
 constexpr int kPorts = 500;
 constexpr LONG kPictureTypeYuv420 = 3;
 constexpr std::size_t kDefaultSourceBuffer = 2u * 1024 * 1024;
-constexpr std::size_t kGuardBytes = 64;
-constexpr std::uint8_t kGuard = 0xA5;
 
 struct DhFrameInfo {
   LONG nWidth;
@@ -66,20 +65,16 @@ struct PortExtra {
   std::FILE* record = nullptr;
 };
 
-// Calls the decode callback with a copy of the picture followed by guard bytes.
+// Calls the decode callback with a copy of the picture followed by guard bytes (the callee
+// rewrites the picture; writing past it is counted).
 void CallDecode(LONG port, PortExtra& x, const kit::Picture& pic, LONG width, LONG height) {
   DecCallBack cb = x.decode.load();
   if (cb == nullptr) return;
-  std::vector<std::uint8_t> copy(pic.yuv.size() + kGuardBytes, kGuard);
-  std::memcpy(copy.data(), pic.yuv.data(), pic.yuv.size());
   DhFrameInfo info{width, height, static_cast<LONG>(pic.stampMs), kPictureTypeYuv420, 25};
-  cb(port, reinterpret_cast<char*>(copy.data()), static_cast<LONG>(pic.yuv.size()), &info, 0, 0);
-  for (std::size_t i = pic.yuv.size(); i < copy.size(); ++i) {
-    if (copy[i] != kGuard) {
-      ++x.guardBroken;
-      break;
-    }
-  }
+  const std::int64_t damage = kit::CallWithGuard(pic.yuv, pic.yuv.size(), [&](std::uint8_t* buffer, std::size_t size) {
+    cb(port, reinterpret_cast<char*>(buffer), static_cast<LONG>(size), &info, 0, 0);
+  });
+  if (damage & 1) ++x.guardBroken;
 }
 
 void StopRecording(PortExtra& x) {
@@ -122,21 +117,15 @@ struct Library {
                  h ? static_cast<LONG>(h) : pic.height);
       return 0;
     });
+    kit::InstallPlayerQueries(players);
     auto q = [this](const char* name, std::function<std::int64_t(kit::Player&, PortExtra&)> f) {
       kit::OnQuery(name, [this, f](std::int64_t port) -> std::int64_t {
         kit::Player* p = players.Get(port);
         return p ? f(*p, extra[port]) : -1;
       });
     };
-    q("open", [](kit::Player& p, PortExtra&) { return p.IsOpen() ? 1 : 0; });
     q("file", [](kit::Player& p, PortExtra&) { return p.IsFile() ? 1 : 0; });
-    q("playing", [](kit::Player& p, PortExtra&) { return p.Playing() ? 1 : 0; });
-    q("window", [](kit::Player& p, PortExtra&) { return static_cast<std::int64_t>(p.Window()); });
-    q("decoded", [](kit::Player& p, PortExtra&) { return static_cast<std::int64_t>(p.DecodedFrames()); });
-    q("drawn", [](kit::Player& p, PortExtra&) { return static_cast<std::int64_t>(p.DrawnFrames()); });
-    q("pending", [](kit::Player& p, PortExtra&) { return static_cast<std::int64_t>(p.Pending()); });
     q("bad", [](kit::Player& p, PortExtra&) { return static_cast<std::int64_t>(p.BadPackets()); });
-    q("sound", [](kit::Player& p, PortExtra&) { return p.Sound() ? 1 : 0; });
     q("volume", [](kit::Player&, PortExtra& x) { return static_cast<std::int64_t>(x.volume.load()); });
     q("deccallback", [](kit::Player&, PortExtra& x) { return x.decode.load() ? 1 : 0; });
     q("guardbroken", [](kit::Player&, PortExtra& x) { return x.guardBroken.load(); });

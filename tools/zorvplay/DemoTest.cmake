@@ -25,6 +25,17 @@ list(GET head 1 height)
 expect_exit(0 ${CHECK} ${OUT}/mosaic.png 16 176 144 ${OUT}/snapshot_ch0.bmp ${width} ${height})
 message("${LAST_OUT}")
 
+# Two makers on one wall: the MPEG-4 sample (type 13) beside a stand-in Hikvision player stream
+# (type 1), the snapshot taken from the Hikvision channel.
+expect_exit(0 ${PLAY} --fast --quiet --channels 2 --stream cif --stream ${TESTROOT}/streams/cif.zrv --snap 1
+            --dir ${TESTROOT} --out ${OUT}/mixed)
+if(NOT LAST_OUT MATCHES "\n +1 +1 +cif.zrv")
+  message(FATAL_ERROR "channel 1 did not play the Hikvision stream:\n${LAST_OUT}")
+endif()
+expect_exit(0 ${CHECK} ${OUT}/mixed/mosaic.png 2 176 144 ${OUT}/mixed/snapshot_ch1.bmp 352 288)
+# A Hikvision stream without the player library beside the client is a usage error.
+expect_exit(2 ${PLAY} --fast --stream ${TESTROOT}/streams/cif.zrv --dir ${OUT} --out ${OUT})
+
 expect_exit(2 ${PLAY} --channels 0)
 expect_exit(2 ${PLAY} --channels 4 --snap 4)
 expect_exit(2 ${PLAY} --bogus)

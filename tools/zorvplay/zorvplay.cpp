@@ -68,9 +68,50 @@ struct TOptions {
 };
 
 std::array<std::atomic<std::uint64_t>, kMaxChannels> gPictures{};
+// Channels whose pictures the host draws itself: a Hikvision player that decodes to the host
+// callback stops drawing into the window, as a client taking pictures is expected to show them.
+std::array<std::atomic<std::uint32_t>, kMaxChannels> gHostDrawWnd{};
 
-void ZORV_STDCALL OnPicture(std::uint32_t Channel, TDecFrameInfo, const std::uint8_t*) {
-  if (Channel < kMaxChannels) gPictures[Channel].fetch_add(1, std::memory_order_relaxed);
+// A planar 4:2:0 picture (luma, then the two chroma planes) into the window, as a 24-bit DIB.
+void DrawPicture(std::uint32_t Wnd, const TDecFrameInfo& Info, const std::uint8_t* Picture) {
+  const int W = static_cast<int>(Info.Width), H = static_cast<int>(Info.Height);
+  if (Info.FrameKind != 1 || W < 2 || H < 2 || W > 4096 || H > 4096 ||
+      Info.Size < static_cast<std::uint64_t>(W) * H + 2ull * (W / 2) * (H / 2))
+    return;
+  const std::size_t Stride = (static_cast<std::size_t>(W) * 3 + 3) & ~std::size_t{3};
+  std::vector<std::uint8_t> Dib(Stride * H);
+  const std::uint8_t* Y = Picture;
+  const std::uint8_t* U = Y + static_cast<std::size_t>(W) * H;
+  const std::uint8_t* V = U + static_cast<std::size_t>(W / 2) * (H / 2);
+  auto Clip = [](int X) { return static_cast<std::uint8_t>(X < 0 ? 0 : X > 255 ? 255 : X); };
+  for (int y = 0; y < H; ++y) {
+    std::uint8_t* Out = &Dib[Stride * (H - 1 - y)];  // bottom-up
+    for (int x = 0; x < W; ++x) {
+      const std::size_t Ci = static_cast<std::size_t>(y / 2) * (W / 2) + x / 2;
+      const int C = 298 * (Y[static_cast<std::size_t>(y) * W + x] - 16), D = U[Ci] - 128, E = V[Ci] - 128;
+      *Out++ = Clip((C + 516 * D + 128) >> 8);
+      *Out++ = Clip((C - 100 * D - 208 * E + 128) >> 8);
+      *Out++ = Clip((C + 409 * E + 128) >> 8);
+    }
+  }
+  std::uint8_t Header[40] = {};
+  auto Put32 = [&](int At, std::uint32_t X) {
+    for (int i = 0; i < 4; ++i) Header[At + i] = static_cast<std::uint8_t>(X >> (8 * i));
+  };
+  Put32(0, 40);
+  Put32(4, static_cast<std::uint32_t>(W));
+  Put32(8, static_cast<std::uint32_t>(H));
+  Header[12] = 1;   // planes
+  Header[14] = 24;  // bits per pixel
+  std::int32_t Ww = 0, Wh = 0;
+  if (zorv_surface_get_size(Wnd, &Ww, &Wh) == 0)
+    zorv_surface_stretch_dib(Wnd, 0, 0, Ww, Wh, 0, 0, W, H, Dib.data(), Header);
+}
+
+void ZORV_STDCALL OnPicture(std::uint32_t Channel, TDecFrameInfo Info, const std::uint8_t* Picture) {
+  if (Channel >= kMaxChannels) return;
+  gPictures[Channel].fetch_add(1, std::memory_order_relaxed);
+  if (const std::uint32_t Wnd = gHostDrawWnd[Channel].load(); Wnd != 0 && Picture) DrawPicture(Wnd, Info, Picture);
 }
 
 int Usage(const char* Why) {
@@ -399,6 +440,7 @@ int main(int argc, char** argv) {
   }
   for (int c = 0; c < O.Channels; ++c) {
     const TStream& S = StreamOf(c);
+    if (S.DvrType == 1) gHostDrawWnd[c] = Windows[c];
     Tarn_Decode_StartCallBack(HeadOf(c, Windows[c], S, ZORV_FRAME_P, 0, 0), &OnPicture);
   }
 
@@ -518,6 +560,7 @@ int main(int argc, char** argv) {
 
   for (int c = 0; c < O.Channels; ++c) Tarn_Decode_CloseOneChannel(HeadOf(c, Windows[c], StreamOf(c), ZORV_FRAME_P, 0, 0));
   Tarn_Decode_ShutDown();
+  for (auto& W : gHostDrawWnd) W = 0;
   for (std::uint32_t W : Windows) zorv_surface_destroy(W);
 
   // Summary.

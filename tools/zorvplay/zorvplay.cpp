@@ -454,6 +454,7 @@ int main(int argc, char** argv) {
   const int Fps = StreamOf(0).Fps;
   std::vector<std::uint64_t> Fed(O.Channels, 0), Refused(O.Channels, 0);
   std::atomic<std::size_t> Tick{0};
+  std::atomic<int> HeadsFed{0};
   std::atomic<bool> SnapPending{false}, FeedDone{false};
   // Opening a player costs the library a fixed pause per channel: rates count from the first
   // picture frame on, after every channel's file head.
@@ -475,6 +476,7 @@ int main(int argc, char** argv) {
           ++Fed[c];
         else
           ++Refused[c];
+        if (k == 0) ++HeadsFed;
       }
       if (k == 0) Opened = Clock::now();
       Tick = k + 1;
@@ -489,8 +491,11 @@ int main(int argc, char** argv) {
   std::vector<std::uint8_t> Snapshot;
   std::int32_t SnapSize[2] = {0, 0};
   std::thread Snapper([&] {
-    while (Tick < Ticks / 2 && !FeedDone) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     const TStream& S = StreamOf(O.Snap);
+    // Halfway through the channel's own stream, so that pictures still follow.
+    std::size_t Own = S.Units.size();
+    if (O.Frames > 0) Own = std::min<std::size_t>(Own, static_cast<std::size_t>(O.Frames) + 1);
+    while (Tick < Own / 2 && !FeedDone) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     std::vector<std::uint8_t> Buffer(std::max<std::size_t>(54 + 704 * 576 * 3,
                                                            54 + static_cast<std::size_t>(S.Width) * S.Height * 4 + 4096));
     while (!FeedDone) {
@@ -502,6 +507,7 @@ int main(int argc, char** argv) {
         Snapshot.assign(Buffer.begin(), Buffer.begin() + Bytes);
         break;
       }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));  // refused at once: do not spin
     }
     SnapPending = false;
   });
@@ -516,9 +522,13 @@ int main(int argc, char** argv) {
   auto Progress = [&](bool Last) {
     if (O.Quiet) return;
     const double Secs = std::chrono::duration<double>(Clock::now() - Start).count();
-    std::fprintf(stderr, "%s[%6.1f s] frame %zu/%zu on %d channels, %llu pictures decoded%s", Tty ? "\r" : "", Secs,
-                 Tick.load(), Ticks, O.Channels, static_cast<unsigned long long>(Total()),
-                 (Last || !Tty) ? "\n" : "");
+    if (Tick == 0)
+      std::fprintf(stderr, "%s[%6.1f s] opening the players: %d/%d channels%s", Tty ? "\r\033[K" : "", Secs, HeadsFed.load(),
+                   O.Channels, Tty ? "" : "\n");
+    else
+      std::fprintf(stderr, "%s[%6.1f s] frame %zu/%zu on %d channels, %llu pictures decoded%s", Tty ? "\r\033[K" : "", Secs,
+                   Tick.load(), Ticks, O.Channels, static_cast<unsigned long long>(Total()),
+                   (Last || !Tty) ? "\n" : "");
     std::fflush(stderr);
   };
   Clock::time_point LastShown = Clock::now();

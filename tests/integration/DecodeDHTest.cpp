@@ -15,6 +15,7 @@
 
 #include "HostPictures.h"
 #include "Platform.h"
+#include "PlayerAdapterTest.h"
 #include "StandinClient.h"
 #include "U_DecodeEngine.h"
 #include "ZorvDecoder.h"
@@ -22,7 +23,6 @@
 
 namespace {
 
-const std::string kRoot = std::string(ZORV_TESTROOT) + "/";
 const std::string kBareRoot = std::string(ZORV_TESTROOT) + "-dh-bare/";
 const std::string kPartialRoot = std::string(ZORV_TESTROOT) + "-dh-partial/";
 const char* const kLibraries[] = {"AmrDll.dll",         "dllh264.dll",      "dllmpeg4.dll",
@@ -62,47 +62,25 @@ int CountSnapTempFiles() {
   return Count;
 }
 
-class DecodeDH : public testing::Test {
+class DecodeDH : public TPlayerAdapterTest {
  protected:
-  void SetUp() override {
-    ASSERT_TRUE(Dh.Loaded());
-    Dh.Reset();
-    HostPictures::Clear();
-    Win::Test::CaptureDebugOutput(true);
-    Win::Test::TakeDebugOutput();
-  }
+  DecodeDH() : TPlayerAdapterTest("PlayDll/DH/dhplay.dll", 4, 1, 12) {}
   void TearDown() override {
-    Tarn_Decode_ShutDown();
-    Dh.Reset();
+    TPlayerAdapterTest::TearDown();
     Win::Test::RecordLoaderCalls(false);
-    Win::Test::CaptureDebugOutput(false);
-    Win::Test::SetSleepScale(0.01);
   }
-  void Init(const std::string& Dir = kRoot) { ASSERT_EQ(Tarn_Decode_Initialize(0, Dir.c_str(), 1), 0); }
-
-  TFrameHead Head(std::uint8_t FrameType = ZORV_FRAME_P, std::size_t Length = 0) const {
-    TFrameHead H{};
-    H.Channel = Channel;
-    H.Wnd = Wnd;
-    H.DataLen = static_cast<std::uint32_t>(Length);
-    H.FrameType = FrameType;
-    H.DvrType = 4;
-    H.Group = Group;
-    return H;
-  }
-  std::int32_t Feed(std::uint8_t FrameType, const std::vector<std::uint8_t>& Bytes) {
-    return Tarn_Decode_AddFrame(Head(FrameType, Bytes.size()), Bytes.data());
+  // The engine again, over another test tree.
+  void Reinit(const std::string& Dir) {
+    Tarn_Decode_ShutDown();
+    ASSERT_EQ(Tarn_Decode_Initialize(0, Dir.c_str(), 1), 0);
   }
   // Offers the stream head as the channel's first data frame, which opens the stream.
-  std::int32_t Open(const zrv::SyntheticStream& S) { return Feed(ZORV_FRAME_I, S.head); }
+  std::int32_t Open(const zrv::SyntheticStream& S) { return Add(ZORV_FRAME_I, S.head); }
   void FeedFrames(const zrv::SyntheticStream& S) {
-    for (const zrv::Frame& F : S.frames) ASSERT_EQ(Feed(F.frameType, F.bytes), 0);
+    for (const zrv::Frame& F : S.frames) ASSERT_EQ(Add(F.frameType, F.bytes), 0);
   }
 
-  StandinClient Dh{kRoot + "PlayDll/DH/dhplay.dll"};
-  std::uint8_t Group = 1;
-  std::uint32_t Channel = 12;
-  std::uint32_t Wnd = 0;
+  StandinClient& Dh = Library;
 };
 
 zrv::SyntheticStream Stream(int Width = 64, int Height = 48, int Frames = 6, bool Audio = false) {
@@ -114,15 +92,16 @@ zrv::SyntheticStream Stream(int Width = 64, int Height = 48, int Frames = 6, boo
 }
 
 TEST_F(DecodeDH, StreamOpensOnTheFirstDataFrameWhichIsNotFedAgain) {
-  Init();
   const zrv::SyntheticStream S = Stream();
   // The file head records the type and opens nothing.
-  EXPECT_EQ(Feed(ZORV_FRAME_FILEHEAD, S.head), 0);
+  EXPECT_EQ(Add(ZORV_FRAME_FILEHEAD, S.head), 0);
   EXPECT_EQ(Dh.Count("PLAY_OpenStream("), 0);
 
-  Wnd = 0;
+  // No window: the port plays all the same, decoding without drawing.
+  TFrameHead NoWindow = Head(ZORV_FRAME_I, S.head.size());
+  NoWindow.Wnd = 0;
   const std::uint64_t Before = Win::Test::NominalSleepMsOfThisThread();
-  ASSERT_EQ(Open(S), 0);
+  ASSERT_EQ(Tarn_Decode_AddFrame(NoWindow, S.head.data()), 0);
   // Only the player allocation pauses: no pause of the open itself.
   EXPECT_EQ(Win::Test::NominalSleepMsOfThisThread() - Before, 500u);
   EXPECT_EQ(Dh.Calls(), (std::vector<std::string>{"PLAY_OpenStream(0,ptr,40,2097152)", "PLAY_SetDisplayBuf(0,25)",
@@ -139,16 +118,15 @@ TEST_F(DecodeDH, StreamOpensOnTheFirstDataFrameWhichIsNotFedAgain) {
 
   // A second channel with a window plays into it; audio frames start no sound.
   Channel = 13;
-  Wnd = 77;
   const zrv::SyntheticStream A = Stream(32, 32, 2, true);
   ASSERT_EQ(Open(A), 0);
   FeedFrames(A);
-  EXPECT_EQ(Dh.Calls("PLAY_Play("), (std::vector<std::string>{"PLAY_Play(0,0)", "PLAY_Play(1,77)"}));
+  EXPECT_EQ(Dh.Calls("PLAY_Play("),
+            (std::vector<std::string>{"PLAY_Play(0,0)", "PLAY_Play(1," + std::to_string(Wnd) + ")"}));
   EXPECT_EQ(Dh.Count("PLAY_PlaySound("), 0);
 }
 
 TEST_F(DecodeDH, AFailedOpenLeavesNoPortOpen) {
-  Init();
   const zrv::SyntheticStream S = Stream();
   Dh.Return("PLAY_OpenStream", 0, 1);
   EXPECT_EQ(Open(S), -1);
@@ -164,7 +142,6 @@ TEST_F(DecodeDH, AFailedOpenLeavesNoPortOpen) {
 }
 
 TEST_F(DecodeDH, RefusedInputIsOfferedAgainUpToAHundredTimes) {
-  Init();
   const zrv::SyntheticStream S = Stream();
   ASSERT_EQ(Open(S), 0);
   Win::Test::TakeDebugOutput();
@@ -173,7 +150,7 @@ TEST_F(DecodeDH, RefusedInputIsOfferedAgainUpToAHundredTimes) {
   // Refused twice, then taken.
   Dh.Return("PLAY_InputData", 0, 2);
   std::uint64_t Before = Win::Test::NominalSleepMsOfThisThread();
-  EXPECT_EQ(Feed(ZORV_FRAME_I, S.frames[0].bytes), 0);
+  EXPECT_EQ(Add(ZORV_FRAME_I, S.frames[0].bytes), 0);
   EXPECT_EQ(Win::Test::NominalSleepMsOfThisThread() - Before, 10u);
   EXPECT_EQ(Dh.Count("PLAY_InputData("), 3);
   EXPECT_EQ(CountLogLines(Refusal), 2);
@@ -182,7 +159,7 @@ TEST_F(DecodeDH, RefusedInputIsOfferedAgainUpToAHundredTimes) {
   Dh.ClearJournal();
   Dh.Return("PLAY_InputData", 0);
   Before = Win::Test::NominalSleepMsOfThisThread();
-  EXPECT_EQ(Feed(ZORV_FRAME_P, S.frames[1].bytes), -1);
+  EXPECT_EQ(Add(ZORV_FRAME_P, S.frames[1].bytes), -1);
   EXPECT_EQ(Win::Test::NominalSleepMsOfThisThread() - Before, 500u);
   EXPECT_EQ(Dh.Count("PLAY_InputData("), 100);
   EXPECT_EQ(CountLogLines(Refusal), 100);
@@ -191,13 +168,12 @@ TEST_F(DecodeDH, RefusedInputIsOfferedAgainUpToAHundredTimes) {
   Dh.ClearJournal();
   Dh.Unscript("PLAY_InputData");
   Dh.Throw("PLAY_InputData", 1);
-  EXPECT_EQ(Feed(ZORV_FRAME_P, S.frames[1].bytes), 0);
+  EXPECT_EQ(Add(ZORV_FRAME_P, S.frames[1].bytes), 0);
   EXPECT_EQ(Dh.Count("PLAY_InputData("), 2);
 }
 
 // Real time: the 5 ms pause between offers and the 100 ms of the close.
 TEST_F(DecodeDH, ClosingTheChannelFromAnotherThreadEndsTheOffers) {
-  Init();
   const zrv::SyntheticStream S = Stream();
   ASSERT_EQ(Open(S), 0);
   Win::Test::SetSleepScale(1.0);
@@ -206,7 +182,7 @@ TEST_F(DecodeDH, ClosingTheChannelFromAnotherThreadEndsTheOffers) {
   std::atomic<std::int64_t> FeedMs{0};
   std::thread Feeder([&] {
     const auto Start = std::chrono::steady_clock::now();
-    Result = Feed(ZORV_FRAME_P, S.frames[0].bytes);
+    Result = Add(ZORV_FRAME_P, S.frames[0].bytes);
     FeedMs = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - Start).count();
   });
   ASSERT_TRUE(WaitUntil([&] { return Dh.Count("PLAY_InputData(") >= 3; }));
@@ -224,7 +200,6 @@ TEST_F(DecodeDH, ClosingTheChannelFromAnotherThreadEndsTheOffers) {
 }
 
 TEST_F(DecodeDH, CloseStopsAndClosesThePortWithoutClearingItsBuffers) {
-  Init();
   ASSERT_EQ(Open(Stream()), 0);
   Dh.ClearJournal();
   Win::Test::TakeDebugOutput();
@@ -248,7 +223,6 @@ class DecodeDHPictures : public DecodeDH, public testing::WithParamInterface<std
 // 352 x 288 and pictures larger than 704 x 576.
 TEST_P(DecodeDHPictures, HostGetsEveryPictureWithItsChromaPlanesExchanged) {
   const auto [Width, Height] = GetParam();
-  Init();
   ASSERT_EQ(Tarn_Decode_StartCallBack(Head(), &HostPictures::OnPicture), 0);
   const zrv::SyntheticStream S = Stream(Width, Height, 5);
   ASSERT_EQ(Open(S), 0);
@@ -292,7 +266,6 @@ INSTANTIATE_TEST_SUITE_P(Sizes, DecodeDHPictures,
                          testing::Values(std::make_pair(352, 288), std::make_pair(1280, 720)));
 
 TEST_F(DecodeDH, SnapshotsAreBmpImagesOfTheLastPicture) {
-  Init();
   std::vector<std::uint8_t> Buffer(1 << 20);
   std::uint8_t* Address = Buffer.data();
   std::int32_t Size[2] = {0, 0};
@@ -334,7 +307,6 @@ TEST_F(DecodeDH, SnapshotsAreBmpImagesOfTheLastPicture) {
 }
 
 TEST_F(DecodeDH, RecordingWritesTheStreamToTheNamedFile) {
-  Init();
   const zrv::SyntheticStream S = Stream(32, 32, 6);
   const std::string Path = TempPath("zorv_dh_record.zrv");
   const std::uintptr_t Name = reinterpret_cast<std::uintptr_t>(Path.c_str());
@@ -355,7 +327,6 @@ TEST_F(DecodeDH, RecordingWritesTheStreamToTheNamedFile) {
 }
 
 TEST_F(DecodeDH, SoundStartsOnlyWhenTheHostAsksForIt) {
-  Init();
   const zrv::SyntheticStream S = Stream(32, 32, 3, true);
   ASSERT_EQ(Open(S), 0);
   FeedFrames(S);
@@ -373,7 +344,7 @@ TEST_F(DecodeDH, LibraryWithoutSourceBufferResetOrRecording) {
   StandinClient Bare(kBareRoot + "PlayDll/DH/dhplay.dll");
   ASSERT_TRUE(Bare.Loaded());
   Bare.Reset();
-  Init(kBareRoot);
+  Reinit(kBareRoot);
   ASSERT_EQ(Tarn_Decode_StartCallBack(Head(), &HostPictures::OnPicture), 0);
   const zrv::SyntheticStream S = Stream(32, 32, 3);
   ASSERT_EQ(Open(S), 0);
@@ -393,7 +364,6 @@ TEST_F(DecodeDH, LibraryWithoutSourceBufferResetOrRecording) {
 // The library keeps a port's decode callback across streams: a file later played on the port
 // must not reach the host callback of the channel that had the port before, in another group.
 TEST_F(DecodeDH, FilePicturesReachNoCallbackOfAnotherGroupAndShutDownClosesTheFile) {
-  Init();
   Group = 0;
   Channel = 7;
   ASSERT_EQ(Tarn_Decode_StartCallBack(Head(), &HostPictures::OnPicture), 0);
@@ -435,7 +405,6 @@ std::vector<std::string> DhLoaderCalls() {
 
 TEST_F(DecodeDH, ShutDownClosesOpenStreamsOfEveryGroupThenUnloadsInReverseOrder) {
   Win::Test::RecordLoaderCalls(true);
-  Init();
   const zrv::SyntheticStream S = Stream();
   Group = 0;
   Channel = 3;
@@ -461,9 +430,9 @@ TEST_F(DecodeDH, ShutDownClosesOpenStreamsOfEveryGroupThenUnloadsInReverseOrder)
 
 TEST_F(DecodeDH, MissingCodecLibraryLeavesTheAdapterUnloaded) {
   Win::Test::RecordLoaderCalls(true);
-  Init(kPartialRoot);
+  Reinit(kPartialRoot);
   const zrv::SyntheticStream S = Stream();
-  EXPECT_EQ(Feed(ZORV_FRAME_I, S.head), -1);
+  EXPECT_EQ(Add(ZORV_FRAME_I, S.head), -1);
   EXPECT_EQ(DhLoaderCalls(), (std::vector<std::string>{"load AmrDll.dll", "load dllh264.dll"}));
   EXPECT_EQ(DecodeEngine()->Decoder(4)->State(), 0);
   Tarn_Decode_ShutDown();

@@ -14,10 +14,14 @@
 // Adapter units (one #include per adapter that has landed):
 #include "U_DecodeHB18.h"
 #include "U_DecodeHY.h"
+#include "U_DecodeHuangHePlay.h"
 #include "U_DecodeDH.h"
+#include "U_DecodeDL.h"
 #include "U_DecodeHC.h"
 #include "U_DecodeMp4.h"
 #include "U_DecodeTKL.h"
+#include "U_DecodeTM.h"
+#include "U_DecodeTMDVS_PB.h"
 #include "U_DecodeTklDvs201.h"
 
 namespace {
@@ -30,17 +34,17 @@ std::unique_ptr<TDecodeBase> RegisteredSoftwareAdapter(int DvrType) {
   switch (DvrType) {
     case 1: return Make<TDecodeHC>();            // TDecodeHC: Hikvision player
     case 4: return Make<TDecodeDaHua>();         // TDecodeDaHua: Dahua player
-    case 6: return Make<TDecodePlaceholder>();   // TDecodeDL: DL frame decoder
+    case 6: return Make<TDecodeDL>();            // TDecodeDL: DL frame decoder
     case 8: return Make<TDecodeTVS>();           // TDecodeTVS: TKL DVS201
     case 9: return Make<TDecodeTKL>();           // TDecodeTKL: TKL player
     case 10: return Make<TDecodePlaceholder>();  // TDecodeSHX: SHX frame decoder
     case 12: return Make<TDecodeHB18>();         // TDecodeHB18: HB player
     case 13: return Make<TDecodeMp4>();          // TDecodeMp4: MPEG-4
     case 15: return Make<TDecodeHY>();           // TDecodeHY: HY player
-    case 18: return Make<TDecodePlaceholder>();  // TDecodeTM: TM player
+    case 18: return Make<TDecodeTM>();           // TDecodeTM: TM player
     case 20: return Make<TDecodePlaceholder>();  // TDecodeHuaYu: HuaYu frame decoder
-    case 21: return Make<TDecodePlaceholder>();  // TDecodeHuangHePlay: HuangHe player
-    case 22: return Make<TDecodePlaceholder>();  // TDecodeTMDVS_PB: TM DVS player
+    case 21: return Make<TDecodeHuangHePlay>();  // TDecodeHuangHePlay: HuangHe player
+    case 22: return Make<TDecodeTMDVS_PB>();     // TDecodeTMDVS_PB: TM DVS player
     default: return nullptr;
   }
 }

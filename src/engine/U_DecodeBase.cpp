@@ -221,6 +221,18 @@ bool TDecodeBase::DeliverPicture(std::uint8_t DvrType, std::int64_t Port, const 
   std::uint32_t Channel = 0;
   std::uint8_t Group = 0;
   if (Engine->FindChannelByPort(DvrType, Port, Channel, Group) != 0) return false;
+  return DeliverToChannel(DvrType, Group, Channel, Picture, Size, Width, Height);
+}
+
+bool TDecodeBase::DeliverToChannel(std::uint8_t DvrType, std::uint8_t Group, std::uint32_t Channel,
+                                   const std::uint8_t* Picture, std::uint32_t Size, std::uint32_t Width,
+                                   std::uint32_t Height) {
+  if (static_cast<std::uint64_t>(Width) * Height / 4 == 0) {
+    Win::Sleep(1);
+    return false;
+  }
+  TDecodeEngine* Engine = DecodeEngine();
+  if (!Engine || !Picture) return false;
   const std::uintptr_t CallBack = Engine->GetCallBack(Group, Channel);
   if (CallBack == 0) return false;
   TDecFrameInfo Info;
@@ -311,4 +323,14 @@ std::int32_t TDecodeBase::SnapToFileAndWait(TCapBMP& Entry, const char* FileName
   if (WaitCapDone(Entry)) return 1;
   CancelCapRequest(Entry);
   return 0;
+}
+
+std::int32_t TDecodeBase::TakeSnapFile(const std::string& Name, std::int32_t* Size, std::uint8_t** Buffer) {
+  std::string Data;
+  ReadWholeFile(Name, Data);
+  Win::DeleteFileA(Name.c_str());
+  if (Data.empty() || !Buffer || !*Buffer) return -1;
+  if (Size) BmpPictureSize(Data, Size);
+  std::memcpy(*Buffer, Data.data(), Data.size());
+  return static_cast<std::int32_t>(Data.size());
 }

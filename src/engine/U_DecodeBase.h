@@ -291,6 +291,11 @@ class TDecodeBase {
   // 1 ms pause. Returns whether the host callback was called.
   static bool DeliverPicture(std::uint8_t DvrType, std::int64_t Port, const std::uint8_t* Picture,
                              std::uint32_t Size, std::uint32_t Width, std::uint32_t Height);
+  // Its second half, for adapters that know the channel of the picture: calls the host
+  // callback of (Group, Channel) when there is one; same skip rule.
+  static bool DeliverToChannel(std::uint8_t DvrType, std::uint8_t Group, std::uint32_t Channel,
+                               const std::uint8_t* Picture, std::uint32_t Size, std::uint32_t Width,
+                               std::uint32_t Height);
   // The picture a vendor decode callback reports: width and height from the library's frame
   // information (its first two 32-bit fields) and Quarter = width x height / 4.
   struct TVendorPicture {
@@ -320,6 +325,14 @@ class TDecodeBase {
   static bool WaitCapDone(const TCapBMP& Entry, bool ProcessMessages = true);
   // A fresh temporary file name with the prefix "~BMP" (the file exists, empty); "" on failure.
   static std::string MakeSnapTempName();
+  // Snapshot the vendor library writes itself: Capture(name) asks it to write the current
+  // picture as a BMP file to a fresh "~BMP" temporary file; the file is read whole, copied to
+  // *Buffer and Size gets (width, height). The temporary file is deleted whatever came of it.
+  // Returns the bytes written, -1 when nothing was written.
+  template <class F>
+  static std::int32_t SnapThroughVendorFile(std::int32_t* Size, std::uint8_t** Buffer, F&& Capture);
+  // Its second half: reads and deletes the file Name, copies it out as above.
+  static std::int32_t TakeSnapFile(const std::string& Name, std::int32_t* Size, std::uint8_t** Buffer);
 
   // Fields, in their documented order.
   std::atomic<bool> FDllExists{false};
@@ -385,4 +398,12 @@ std::int32_t TDecodeBase::DoStopCallBack(TFrameHead& Head, F&& Undo) {
     Info->CallBackState = 0;
   }
   return 0;
+}
+
+template <class F>
+std::int32_t TDecodeBase::SnapThroughVendorFile(std::int32_t* Size, std::uint8_t** Buffer, F&& Capture) {
+  const std::string Name = MakeSnapTempName();
+  if (Name.empty()) return -1;
+  Capture(Name.c_str());
+  return TakeSnapFile(Name, Size, Buffer);
 }

@@ -14,6 +14,7 @@
 // Adapter units (one #include per adapter that has landed):
 #include "U_DecodeHB18.h"
 #include "U_DecodeHY.h"
+#include "U_DecodeHuangHePlay.h"
 #include "U_DecodeDH.h"
 #include "U_DecodeDL.h"
 #include "U_DecodeHC.h"
@@ -40,7 +41,7 @@ std::unique_ptr<TDecodeBase> RegisteredSoftwareAdapter(int DvrType) {
     case 15: return Make<TDecodeHY>();           // TDecodeHY: HY player
     case 18: return Make<TDecodePlaceholder>();  // TDecodeTM: TM player
     case 20: return Make<TDecodePlaceholder>();  // TDecodeHuaYu: HuaYu frame decoder
-    case 21: return Make<TDecodePlaceholder>();  // TDecodeHuangHePlay: HuangHe player
+    case 21: return Make<TDecodeHuangHePlay>();  // TDecodeHuangHePlay: HuangHe player
     case 22: return Make<TDecodePlaceholder>();  // TDecodeTMDVS_PB: TM DVS player
     default: return nullptr;
   }

@@ -5,6 +5,6 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 cmake -S . -B build/native -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build/native -j "$(nproc)"
+cmake --build build/native -j "$(nproc)" --target zorvdecoder zorvplay
 echo "built: build/native/libzorvdecoder.so, build/native/zorvplay"
 exec build/native/zorvplay "$@"

@@ -20,6 +20,8 @@
 #include "U_DecodeHC.h"
 #include "U_DecodeMp4.h"
 #include "U_DecodeTKL.h"
+#include "U_DecodeTM.h"
+#include "U_DecodeTMDVS_PB.h"
 #include "U_DecodeTklDvs201.h"
 
 namespace {
@@ -39,10 +41,10 @@ std::unique_ptr<TDecodeBase> RegisteredSoftwareAdapter(int DvrType) {
     case 12: return Make<TDecodeHB18>();         // TDecodeHB18: HB player
     case 13: return Make<TDecodeMp4>();          // TDecodeMp4: MPEG-4
     case 15: return Make<TDecodeHY>();           // TDecodeHY: HY player
-    case 18: return Make<TDecodePlaceholder>();  // TDecodeTM: TM player
+    case 18: return Make<TDecodeTM>();           // TDecodeTM: TM player
     case 20: return Make<TDecodePlaceholder>();  // TDecodeHuaYu: HuaYu frame decoder
     case 21: return Make<TDecodeHuangHePlay>();  // TDecodeHuangHePlay: HuangHe player
-    case 22: return Make<TDecodePlaceholder>();  // TDecodeTMDVS_PB: TM DVS player
+    case 22: return Make<TDecodeTMDVS_PB>();     // TDecodeTMDVS_PB: TM DVS player
     default: return nullptr;
   }
 }

@@ -1,9 +1,6 @@
 #include "U_DecodeDH.h"
 
-#include <cstring>
-
 #include "U_DecodeEngine.h"
-#include "U_FileUtils.h"
 
 namespace {
 
@@ -222,16 +219,10 @@ std::int32_t TDecodeDaHua::PauseChannel(TFrameHead& Head, std::int32_t Pause) {
 std::int32_t TDecodeDaHua::SnapPicture(TFrameHead& Head, std::int32_t* Size, std::uint8_t** Buffer) {
   TPlayerInfo* Info = FindPlayer(Head);
   if (!Info) return -1;
-  const std::string Name = MakeSnapTempName();
-  if (Name.empty()) return -1;
-  if (FCatchPic) GuardedCall([&] { FCatchPic(VendorPort(*Info), Name.c_str()); });
-  std::string Data;
-  ReadWholeFile(Name, Data);
-  Win::DeleteFileA(Name.c_str());
-  if (Data.empty() || !Buffer || !*Buffer) return -1;
-  if (Size) BmpPictureSize(Data, Size);
-  std::memcpy(*Buffer, Data.data(), Data.size());
-  return static_cast<std::int32_t>(Data.size());
+  const std::int32_t Port = VendorPort(*Info);
+  return SnapThroughVendorFile(Size, Buffer, [&](const char* Name) {
+    if (FCatchPic) GuardedCall([&] { FCatchPic(Port, Name); });
+  });
 }
 
 std::int32_t TDecodeDaHua::SnapPictureToFile(TFrameHead& Head, const char* FileName) {

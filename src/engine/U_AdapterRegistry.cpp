@@ -19,6 +19,7 @@
 #include "U_DecodeDL.h"
 #include "U_DecodeHC.h"
 #include "U_DecodeMp4.h"
+#include "U_DecodeSHX.h"
 #include "U_DecodeTKL.h"
 #include "U_DecodeTM.h"
 #include "U_DecodeTMDVS_PB.h"
@@ -37,7 +38,7 @@ std::unique_ptr<TDecodeBase> RegisteredSoftwareAdapter(int DvrType) {
     case 6: return Make<TDecodeDL>();            // TDecodeDL: DL frame decoder
     case 8: return Make<TDecodeTVS>();           // TDecodeTVS: TKL DVS201
     case 9: return Make<TDecodeTKL>();           // TDecodeTKL: TKL player
-    case 10: return Make<TDecodePlaceholder>();  // TDecodeSHX: SHX frame decoder
+    case 10: return Make<TDecodeSHX>();          // TDecodeSHX: SHX frame decoder
     case 12: return Make<TDecodeHB18>();         // TDecodeHB18: HB player
     case 13: return Make<TDecodeMp4>();          // TDecodeMp4: MPEG-4
     case 15: return Make<TDecodeHY>();           // TDecodeHY: HY player

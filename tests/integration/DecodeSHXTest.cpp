@@ -1,0 +1,241 @@
+// DVR type 10 through the exports, against the stand-in SHXDecoder.dll and drawyuv.dll: two
+// decoders opened on the first frame after the file head, pictures drawn, called back in the
+// decoder's plane order or saved as snapshots, and the sound faults of the path mended
+// (oversized pictures, short opening frames, failed snapshots).
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "HostPictures.h"
+#include "PlayerAdapterTest.h"
+#include "SnapTempFiles.h"
+#include "U_DecodeSHX.h"
+#include "ZrvStream.h"
+
+namespace {
+
+// I420 (U before V) to YV12 (V before U).
+std::vector<std::uint8_t> ToYV12(const std::vector<std::uint8_t>& I420, int Width, int Height) {
+  const std::size_t Luma = static_cast<std::size_t>(Width) * Height, Chroma = Luma / 4;
+  std::vector<std::uint8_t> Out(I420.begin(), I420.begin() + Luma);
+  Out.insert(Out.end(), I420.begin() + Luma + Chroma, I420.begin() + Luma + 2 * Chroma);
+  Out.insert(Out.end(), I420.begin() + Luma, I420.begin() + Luma + Chroma);
+  return Out;
+}
+
+class DecodeSHX : public TPlayerAdapterTest {
+ protected:
+  DecodeSHX() : TPlayerAdapterTest("PlayDll/SHX/SHXDecoder.dll", TDecodeSHX::DvrTypeCode, 1, 7),
+                Draw(Root() + "PlayDll/drawyuv.dll") {}
+  void SetUp() override {
+    TPlayerAdapterTest::SetUp();
+    ASSERT_TRUE(Draw.Loaded());
+    Draw.Reset();
+    MakeStream(352, 288);
+  }
+  void MakeStream(int Width, int Height, int Frames = 5) {
+    Params.width = Width;
+    Params.height = Height;
+    Stream = zrv::MakeSyntheticStream(Params, Frames);
+  }
+  // File head, then the first video frame, which opens the stream without being decoded.
+  std::int32_t Open() {
+    EXPECT_EQ(Add(ZORV_FRAME_FILEHEAD, Stream.head), 0);
+    return Add(ZORV_FRAME_I, Stream.frames[0].bytes);
+  }
+  std::int32_t AddVideo(std::size_t I) { return Add(ZORV_FRAME_P, Stream.frames[I].bytes); }
+  // The drawing handle made for the test's window (handle numbers run on across tests).
+  std::int64_t DrawHandle() const {
+    for (std::int64_t H = 4096; H > 0; --H)
+      if (Draw.Query("window", H) == Wnd) return H;
+    return 0;
+  }
+  std::int64_t Draws() const { return Draw.Query("draws", DrawHandle()); }
+
+  StandinClient& Shx = Library;
+  StandinClient Draw;
+  zrv::StreamParams Params;
+  zrv::SyntheticStream Stream;
+};
+
+TEST_F(DecodeSHX, OpensTwoDecodersOnTheFirstFrameAfterTheFileHeadAndDrawsEachPicture) {
+  EXPECT_EQ(Add(ZORV_FRAME_FILEHEAD, Stream.head), 0);
+  EXPECT_EQ(Shx.Count("SHXDec_Create("), 0) << "the file head opens nothing";
+  ASSERT_EQ(Add(ZORV_FRAME_I, Stream.frames[0].bytes), 0);
+  EXPECT_EQ(Shx.Calls("SHXDec_Create("),
+            (std::vector<std::string>{"SHXDec_Create(62,352,288)", "SHXDec_Create(65536,352,288)"}));
+  EXPECT_EQ(Shx.Count("SHXDec_Decode("), 0) << "the opening frame is not decoded";
+  ASSERT_GE(PlayerNo(), 0);
+  EXPECT_EQ(Entry().Port, 1);
+  EXPECT_EQ(Entry().AuxHandle, 2);
+  EXPECT_EQ(Entry().OpenState, 2);
+  EXPECT_EQ(Entry().OpenKind, 10);
+  EXPECT_EQ(Entry().Wnd, Wnd);
+  const std::vector<std::string> Log = TakeLogMessages();
+  EXPECT_NE(std::find(Log.begin(), Log.end(), "---------------------1"), Log.end());
+  EXPECT_NE(DrawHandle(), 0) << "a drawing handle for the channel's window";
+
+  for (std::size_t I = 1; I < 4; ++I) EXPECT_EQ(AddVideo(I), 0);
+  EXPECT_EQ(Shx.Query("decoded", 1), 3);
+  EXPECT_EQ(Draws(), 3);
+  EXPECT_EQ(Shx.Count("SHXDec_GetDecoderInfo("), 1) << "the picture size is asked once";
+
+  // Audio frames go to the audio decoder and are not drawn.
+  Shx.ClearJournal();
+  const std::vector<std::int16_t> Pcm(160, 0);
+  EXPECT_EQ(Add(ZORV_FRAME_AUDIO, zrv::MakeAudioPacket(Pcm.data(), Pcm.size(), 0, 99)), 0);
+  EXPECT_EQ(Shx.Query("audio", 2), 1);
+  EXPECT_EQ(Draws(), 3);
+
+  // A refused frame is dropped: nothing drawn, the frame still taken.
+  Shx.Return("SHXDec_Decode", -1, 1);
+  EXPECT_EQ(AddVideo(4), 0);
+  EXPECT_EQ(Draws(), 3);
+
+  EXPECT_EQ(Tarn_Decode_RefrushWindow(Head()), -1);
+  EXPECT_EQ(Tarn_Decode_ClearBuffer(Head()), 0);
+  EXPECT_EQ(Tarn_Decode_CloseOneChannel(Head()), 0);
+  EXPECT_EQ(Shx.Calls("SHXDec_Destroy("), (std::vector<std::string>{"SHXDec_Destroy(1)", "SHXDec_Destroy(2)"}));
+  EXPECT_EQ(Draw.Query("handles"), 0) << "the drawing handle is freed on close";
+}
+
+TEST_F(DecodeSHX, PlaySoundFollowsTheOpeningFramesAudioFlag) {
+  std::vector<std::uint8_t> Opening = Stream.frames[0].bytes;
+  ASSERT_GT(Opening.size(), 16u);
+  Opening[16] = 3;
+  EXPECT_EQ(Add(ZORV_FRAME_FILEHEAD, Stream.head), 0);
+  ASSERT_EQ(Add(ZORV_FRAME_I, Opening), 0);
+  EXPECT_EQ(Tarn_Decode_PlaySound(Head()), 0);
+  EXPECT_EQ(Entry().SoundState, 2);
+  EXPECT_EQ(Tarn_Decode_StopSound(Head()), 0);
+  EXPECT_EQ(Entry().SoundState, 0);
+}
+
+TEST_F(DecodeSHX, ShortOpeningFrameIsReadOnlyAsFarAsItGoes) {
+  EXPECT_EQ(Add(ZORV_FRAME_FILEHEAD, Stream.head), 0);
+  // 17 bytes: byte 16 is 3, but a 10-byte frame ends before it.
+  std::vector<std::uint8_t> Short(17, 3);
+  TFrameHead H = Head(ZORV_FRAME_I, 10);
+  ASSERT_EQ(Tarn_Decode_AddFrame(H, Short.data()), 0);
+  EXPECT_EQ(Entry().HasAudio, 0);
+  EXPECT_EQ(Tarn_Decode_PlaySound(Head()), 0);
+  EXPECT_EQ(Entry().SoundState, 1);
+}
+
+TEST_F(DecodeSHX, CallBackModeDecidesPerFrameBetweenHostAndWindow) {
+  ASSERT_EQ(Open(), 0);
+  EXPECT_EQ(Tarn_Decode_StopCallBack(Head()), -1) << "fixed result of the export";
+  ASSERT_EQ(Tarn_Decode_StartCallBack(Head(), HostPictures::OnPicture), 0);
+  EXPECT_EQ(AddVideo(1), 0);
+  EXPECT_EQ(AddVideo(2), 0);
+  const std::vector<THostPicture> Got = HostPictures::Take();
+  ASSERT_EQ(Got.size(), 2u);
+  const auto Expected = PicturesOf(Stream);
+  for (std::size_t I = 0; I < 2; ++I) {
+    EXPECT_EQ(Got[I].Channel, Channel);
+    EXPECT_EQ(Got[I].Info.Size, 152064u);
+    EXPECT_EQ(Got[I].Info.Width, 352u);
+    EXPECT_EQ(Got[I].Info.Height, 288u);
+    EXPECT_EQ(Got[I].Info.FrameKind, 1);
+    EXPECT_EQ(Got[I].Info.DvrType, 10);
+    EXPECT_TRUE(Got[I].Bytes == ToYV12(Expected[I + 1], 352, 288)) << "YV12, as the decoder wrote it";
+  }
+  EXPECT_EQ(Draws(), 0) << "pictures called back are not drawn";
+  EXPECT_EQ(Entry().CallBackState, 2);
+
+  Tarn_Decode_StopCallBack(Head());
+  EXPECT_EQ(AddVideo(3), 0);
+  EXPECT_EQ(HostPictures::Count(), 0u);
+  EXPECT_EQ(Draws(), 1);
+  EXPECT_EQ(Entry().CallBackState, 0);
+}
+
+TEST_F(DecodeSHX, DecoderInfoFailureFallsBackTo352x288) {
+  MakeStream(176, 144);
+  ASSERT_EQ(Open(), 0);
+  Shx.Return("SHXDec_GetDecoderInfo", -1);
+  ASSERT_EQ(Tarn_Decode_StartCallBack(Head(), HostPictures::OnPicture), 0);
+  EXPECT_EQ(AddVideo(1), 0);
+  const std::vector<THostPicture> Got = HostPictures::Take();
+  ASSERT_EQ(Got.size(), 1u);
+  EXPECT_EQ(Got[0].Info.Width, 352u);
+  EXPECT_EQ(Got[0].Info.Height, 288u);
+  EXPECT_EQ(Got[0].Info.Size, 152064u);
+}
+
+TEST_F(DecodeSHX, PicturesLargerThanTheBufferAreNeverReadFromIt) {
+  // The library refuses pictures above 720 x 576.
+  MakeStream(800, 600, 3);
+  ASSERT_EQ(Open(), 0);
+  ASSERT_EQ(Tarn_Decode_StartCallBack(Head(), HostPictures::OnPicture), 0);
+  EXPECT_EQ(AddVideo(1), 0);
+  EXPECT_EQ(HostPictures::Count(), 0u);
+  Tarn_Decode_CloseOneChannel(Head());
+  // The channel opens again with pictures that fit.
+  MakeStream(352, 288, 3);
+  ASSERT_EQ(Open(), 0);
+  ASSERT_EQ(Tarn_Decode_StartCallBack(Head(), HostPictures::OnPicture), 0);
+  EXPECT_EQ(AddVideo(1), 0);
+  EXPECT_EQ(HostPictures::Count(), 1u);
+  Tarn_Decode_CloseOneChannel(Head());
+}
+
+TEST_F(DecodeSHX, SnapshotWritesTheNextPictureAndLeavesNoTemporaryFile) {
+  ASSERT_EQ(Open(), 0);
+  const auto Before = SnapTempFiles();
+  std::vector<std::uint8_t> Bmp(2 * 1024 * 1024);
+  std::uint8_t* Buffer = Bmp.data();
+  std::int32_t Size[2] = {0, 0};
+  std::int32_t Bytes = 0;
+  std::thread Snapper([&] { Bytes = Tarn_Decode_SnapPicture(Head(), Size, &Buffer); });
+  // Feed until the snapshot is taken.
+  std::size_t I = 1;
+  while (!WaitUntil([&] { return Bytes != 0; }, 5)) AddVideo(1 + (I++ % 4));
+  Snapper.join();
+  EXPECT_EQ(Bytes, 54 + 352 * 288 * 3);
+  EXPECT_EQ(Size[0], 352);
+  EXPECT_EQ(Size[1], 288);
+  EXPECT_EQ(Bmp[0], 'B');
+  EXPECT_EQ(SnapTempFiles(), Before);
+
+  // Nobody feeds: -1 after 300 rounds of 2 ms, and the temporary file goes too.
+  const std::uint64_t Start = Win::Test::NominalSleepMsOfThisThread();
+  EXPECT_EQ(Tarn_Decode_SnapPicture(Head(), Size, &Buffer), -1);
+  EXPECT_GE(Win::Test::NominalSleepMsOfThisThread() - Start, 600u);
+  EXPECT_EQ(SnapTempFiles(), Before);
+}
+
+TEST_F(DecodeSHX, WithoutDrawyuvPicturesAreStillDecodedAndCalledBack) {
+  Tarn_Decode_ShutDown();
+  const std::string Bare = std::string(ZORV_TESTROOT) + "-shx-nodraw/";
+  StandinClient BareShx(Bare + "PlayDll/SHX/SHXDecoder.dll");
+  ASSERT_TRUE(BareShx.Loaded());
+  BareShx.Reset();
+  ASSERT_EQ(Tarn_Decode_Initialize(0, Bare.c_str(), 1), 0);
+  EXPECT_EQ(Add(ZORV_FRAME_FILEHEAD, Stream.head), 0);
+  ASSERT_EQ(Add(ZORV_FRAME_I, Stream.frames[0].bytes), 0);
+  EXPECT_EQ(AddVideo(1), 0);
+  EXPECT_EQ(BareShx.Query("decoded", 1), 1);
+  ASSERT_EQ(Tarn_Decode_StartCallBack(Head(), HostPictures::OnPicture), 0);
+  EXPECT_EQ(AddVideo(2), 0);
+  EXPECT_EQ(HostPictures::Count(), 1u);
+  EXPECT_EQ(Draw.Query("handles"), 0);
+  Tarn_Decode_CloseOneChannel(Head());
+  BareShx.Reset();
+}
+
+// Real time: the 500 ms wave-thread pause on shutdown and 100 ms in the close.
+TEST_F(DecodeSHX, ShutDownStopsTheWaveThreadWithItsPause) {
+  Win::Test::SetSleepScale(1.0);
+  ASSERT_EQ(Open(), 0);
+  EXPECT_EQ(Tarn_Decode_CloseOneChannel(Head()), 0);
+  const std::uint64_t Start = Win::Test::NominalSleepMsOfThisThread();
+  Tarn_Decode_ShutDown();
+  EXPECT_GE(Win::Test::NominalSleepMsOfThisThread() - Start, 500u);
+}
+
+}  // namespace

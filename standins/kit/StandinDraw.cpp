@@ -1,14 +1,12 @@
-// Drawing a decoded picture into a host window: real GDI on Windows, the in-memory window
-// surfaces (ZorvSurface.h) elsewhere. Both scale the picture to the whole window as
+// Drawing a decoded picture into a host window through the window-surface functions
+// (ZorvSurface.h): real GDI windows on Windows, in-memory surfaces elsewhere. Both scale the picture to the whole window as
 // StretchDIBits in COLORONCOLOR mode does.
 #include <cstring>
 
 #include "StandinKit.h"
 #include "ZrvStream.h"
 
-#if defined(_WIN32)
-#include <windows.h>
-#elif defined(ZORV_STANDIN_HAVE_SURFACE)
+#if defined(ZORV_STANDIN_HAVE_SURFACE)
 #include "ZorvSurface.h"
 #endif
 
@@ -43,19 +41,7 @@ bool DrawYuv(std::uint32_t wnd, const std::uint8_t* yuv, int width, int height) 
   info.biPlanes = 1;
   info.biBitCount = 24;
   info.biSizeImage = static_cast<std::uint32_t>(dib.size());
-#if defined(_WIN32)
-  HWND hwnd = reinterpret_cast<HWND>(static_cast<std::uintptr_t>(wnd));
-  if (!IsWindow(hwnd)) return false;
-  RECT rc;
-  if (!GetClientRect(hwnd, &rc)) return false;
-  HDC dc = GetDC(hwnd);
-  if (dc == nullptr) return false;
-  SetStretchBltMode(dc, COLORONCOLOR);
-  int lines = StretchDIBits(dc, 0, 0, rc.right - rc.left, rc.bottom - rc.top, 0, 0, width, height, dib.data(),
-                            reinterpret_cast<const BITMAPINFO*>(&info), DIB_RGB_COLORS, SRCCOPY);
-  ReleaseDC(hwnd, dc);
-  return lines > 0;
-#elif defined(ZORV_STANDIN_HAVE_SURFACE)
+#if defined(ZORV_STANDIN_HAVE_SURFACE)
   std::int32_t w = 0;
   std::int32_t h = 0;
   if (zorv_surface_get_size(wnd, &w, &h) != 0) return false;

@@ -184,7 +184,9 @@ TEST_F(DecodeSHX, PicturesLargerThanTheBufferAreNeverReadFromIt) {
   Tarn_Decode_CloseOneChannel(Head());
 }
 
+// Real time: the snapshot waits up to 300 rounds of 2 ms for a fed picture.
 TEST_F(DecodeSHX, SnapshotWritesTheNextPictureAndLeavesNoTemporaryFile) {
+  Win::Test::SetSleepScale(1.0);
   ASSERT_EQ(Open(), 0);
   const auto Before = SnapTempFiles();
   std::vector<std::uint8_t> Bmp(2 * 1024 * 1024);

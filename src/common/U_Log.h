@@ -10,6 +10,12 @@
 // Level is accepted and not used (every caller passes 1).
 void WriteLog(const std::string& Msg, std::int32_t Level = 1);
 
+// The tail most adapter lines end with: the display channel, then "播放器序号:" and the
+// player number (or vendor port).
+inline std::string ChannelAndPlayer(std::uint32_t Channel, std::int64_t Player) {
+  return std::to_string(Channel) + "播放器序号:" + std::to_string(Player);
+}
+
 // Local date and time of one log line.
 struct TLogTime {
   int Year, Month, Day, Hour, Minute, Second, Millisecond;

@@ -30,10 +30,10 @@ struct DebugSinks {
   std::FILE* file = nullptr;
   bool configured = false;
 
-  void Configure(const std::string& spec) {
+  void Configure(const std::string& target) {
     if (file) std::fclose(file);
     file = nullptr;
-    sink = spec;
+    sink = target;
     configured = true;
     if (!sink.empty() && sink != "stderr" && sink != "stdout") file = std::fopen(sink.c_str(), "ab");
   }

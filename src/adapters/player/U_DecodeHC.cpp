@@ -12,10 +12,6 @@ TCapBMPTable HikCapTable;
 // Hik_PLayM4_ConvertToBmpFile, bound by the loaded adapter, for the display callback.
 std::atomic<TDecodeHC::TConvertToBmpFile> HikConvertToBmpFile{nullptr};
 
-std::string ChannelAndPort(std::uint32_t Channel, std::int64_t Port) {
-  return std::to_string(Channel) + "播放器序号:" + std::to_string(Port);
-}
-
 }  // namespace
 
 TDecodeHC::TDecodeHC() { Create(); }
@@ -117,13 +113,13 @@ std::int32_t TDecodeHC::ClearBuffer(TFrameHead& Head) {
 std::int32_t TDecodeHC::CloseStream(TFrameHead& Head) {
   const std::int32_t Port = PortOf(Head);
   if (Port < 0) return -1;
-  WriteLog("decoderdll 开始关闭流;显示画面序号:" + ChannelAndPort(Head.Channel, Port));
+  WriteLog("decoderdll 开始关闭流;显示画面序号:" + ChannelAndPlayer(Head.Channel, Port));
   if (ClearBuffer(Head) == -1) return -1;
   if (!FStop || !VendorOk(FStop(Port))) return -1;
   if (!FCloseStream || !VendorOk(FCloseStream(Port))) return -1;
   Win::Sleep(100);
   TDecodeBase::CloseStream(Head);
-  WriteLog("关闭流成功;显示画面序号:" + ChannelAndPort(Head.Channel, Port));
+  WriteLog("关闭流成功;显示画面序号:" + ChannelAndPlayer(Head.Channel, Port));
   return 0;
 }
 

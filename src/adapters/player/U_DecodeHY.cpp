@@ -12,10 +12,6 @@ TCapBMPTable HyCapTable;
 // MP4Play_ConvertToBmpFile, bound by the loaded adapter, for the display callback.
 std::atomic<TDecodeHY::TConvertToBmpFile> HyConvertToBmpFile{nullptr};
 
-std::string ChannelAndPort(std::uint32_t Channel, std::int64_t Port) {
-  return std::to_string(Channel) + "播放器序号:" + std::to_string(Port);
-}
-
 }  // namespace
 
 TDecodeHY::TDecodeHY() { Create(); }
@@ -65,7 +61,7 @@ std::int32_t TDecodeHY::OpenStream(TFrameHead& Head, const std::uint8_t* Data) {
     if (!FOpenStream ||
         !VendorOk(FOpenStream(Port, const_cast<std::uint8_t*>(Data), Head.DataLen, SourceBufferSize))) {
       WriteLog(std::string(Head.FrameType == ZORV_FRAME_FILEHEAD ? "文件头" : "hik不是文件头") +
-               "，打开流失败;显示画面序号:" + ChannelAndPort(Head.Channel, Port));
+               "，打开流失败;显示画面序号:" + ChannelAndPlayer(Head.Channel, Port));
       return;
     }
     Opened = true;
@@ -84,7 +80,7 @@ std::int32_t TDecodeHY::OpenStream(TFrameHead& Head, const std::uint8_t* Data) {
     Result = 0;
   });
   if (Completed) return Result;
-  WriteLog("文件头，打开流错误;显示画面序号:" + ChannelAndPort(Head.Channel, Port));
+  WriteLog("文件头，打开流错误;显示画面序号:" + ChannelAndPlayer(Head.Channel, Port));
   // A port the library opened before the exception is closed again: the engine frees the
   // entry, and the next open of this player number must find the port closed.
   if (Opened) {
@@ -131,7 +127,7 @@ std::int32_t TDecodeHY::ClearBuffer(TFrameHead& Head) {
 std::int32_t TDecodeHY::CloseStream(TFrameHead& Head) {
   const std::int32_t Port = ChannelPort(Head);
   if (Port < 0) return -1;
-  WriteLog("Decoderdll 开始关闭流;显示画面序号:" + ChannelAndPort(Head.Channel, Port));
+  WriteLog("Decoderdll 开始关闭流;显示画面序号:" + ChannelAndPlayer(Head.Channel, Port));
   bool Refused = false;
   const bool Completed = GuardedCall([&] {
     if (ClearBuffer(Head) == -1) {
@@ -146,7 +142,7 @@ std::int32_t TDecodeHY::CloseStream(TFrameHead& Head) {
   // A refusal leaves the channel open; an exception is logged and the close goes on.
   if (Completed && Refused) return -1;
   if (!Completed) WriteLog("Decoderdll 关闭流失败; 显示画面序号:" + std::to_string(Head.Channel) + "播放器序号:");
-  WriteLog("Decoderdll 关闭流成功;显示画面序号:" + ChannelAndPort(Head.Channel, Port));
+  WriteLog("Decoderdll 关闭流成功;显示画面序号:" + ChannelAndPlayer(Head.Channel, Port));
   Win::Sleep(10);
   TDecodeBase::CloseStream(Head);
   return 0;

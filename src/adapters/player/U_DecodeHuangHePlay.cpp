@@ -12,10 +12,6 @@ namespace {
 // Snapshot requests by port, for the whole unit.
 TCapBMPTable HuangHeCapTable;
 
-std::string ChannelAndPlayer(std::uint32_t Channel, std::int64_t Player) {
-  return std::to_string(Channel) + "播放器序号:" + std::to_string(Player);
-}
-
 }  // namespace
 
 TDecodeHuangHePlay::TDecodeHuangHePlay() { Create(); }

@@ -22,9 +22,6 @@ constexpr float PlaySpeed = 9.0f;
 constexpr std::size_t SystemFormatByte = 16;
 constexpr std::uint8_t SystemVideoAudio = 3;
 
-std::string ChannelAndPlayer(const TFrameHead& Head, std::int32_t Player) {
-  return std::to_string(Head.Channel) + "播放器序号:" + std::to_string(Player);
-}
 
 }  // namespace
 
@@ -115,13 +112,13 @@ std::int32_t TDecodeTKL::OpenStream(TFrameHead& Head, const std::uint8_t* Data) 
     Info.HasAudio = Header[SystemFormatByte] == SystemVideoAudio ? 1 : 0;
   });
   if (!Clean) {
-    WriteLog("文件头，打开流错误;显示画面序号:" + ChannelAndPlayer(Head, Player));
+    WriteLog("文件头，打开流错误;显示画面序号:" + ChannelAndPlayer(Head.Channel, Player));
     Win::Sleep(1);
     if (Created && FReleasePlayer) GuardedCall([&] { FReleasePlayer(Handle); });
     return -1;
   }
   if (!Opened) {
-    WriteLog("文件头，打开流失败;显示画面序号:" + ChannelAndPlayer(Head, Player));
+    WriteLog("文件头，打开流失败;显示画面序号:" + ChannelAndPlayer(Head.Channel, Player));
     return -1;
   }
   return 0;

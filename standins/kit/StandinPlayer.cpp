@@ -399,7 +399,6 @@ void Player::Process(const std::vector<std::uint8_t>& bytes, std::unique_lock<st
   picture.height = packet.height;
   picture.stampMs = packet.stampMs;
   picture.frameNo = static_cast<std::uint32_t>(decoded_);
-  ++decoded_;
   ++playedFrames_;
   PictureHook hook = decodedHook_;
   lock.unlock();
@@ -407,6 +406,8 @@ void Player::Process(const std::vector<std::uint8_t>& bytes, std::unique_lock<st
   lock.lock();
   Present(picture, lock);
   last_ = std::move(picture);
+  // Counted once the picture is kept: a caller that sees the count may ask for it at once.
+  ++decoded_;
 }
 
 void Player::Run(std::uint64_t generation) {

@@ -1,5 +1,5 @@
-// Test main: sleeps run scaled down (the nominal time asked for is still counted), and the
-// debug output is captured so tests can read the log lines.
+// Test main: sleeps run scaled down (the nominal time asked for is still counted). Tests that
+// read log lines turn debug-output capture on themselves (Win::Test::CaptureDebugOutput).
 #include <gtest/gtest.h>
 
 #include "Platform.h"

@@ -16,6 +16,7 @@
 #include "U_DecodeHY.h"
 #include "U_DecodeHuangHePlay.h"
 #include "U_DecodeDH.h"
+#include "U_DecodeDaHuaHard.h"
 #include "U_DecodeDL.h"
 #include "U_DecodeHC.h"
 #include "U_DecodeMp4.h"
@@ -53,7 +54,7 @@ std::unique_ptr<TDecodeBase> RegisteredSoftwareAdapter(int DvrType) {
 std::unique_ptr<TDecodeBase> RegisteredHardwareAdapter(int Slot) {
   switch (Slot) {
     case 1: return Make<TDecodePlaceholder>();   // TDecodeHikHard: Hikvision decode card
-    case 3: return Make<TDecodePlaceholder>();   // TDecodeDaHuaHard: Dahua decode card
+    case 3: return Make<TDecodeDaHuaHard>();     // TDecodeDaHuaHard: Dahua decode card
     default: return nullptr;
   }
 }

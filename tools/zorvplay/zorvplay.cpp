@@ -7,10 +7,9 @@
 //
 // With no arguments: the bundled MPEG-4 sample (DVR type 13) on a 4 x 4 wall, real-time pace,
 // images written to out/.
-#include <png.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
+//
+// The same client runs on Linux (in-memory surfaces, SurfaceWall.cpp) and on Windows (a window
+// with one child window per channel and a message loop, WindowsWall.cpp).
 #include <algorithm>
 #include <array>
 #include <atomic>
@@ -27,10 +26,13 @@
 #include <vector>
 
 #include "ZorvDecoder.h"
+#include "ZorvPlay.h"
 #include "ZorvSurface.h"
 #include "ZrvStream.h"
 
 namespace {
+
+using namespace zorvplay;
 
 // Exit codes scripts can test.
 constexpr int kExitOk = 0;
@@ -280,42 +282,26 @@ bool LoadZrv(const std::string& Path, TStream& S, std::string& Why) {
   return true;
 }
 
+bool FileExists(const std::string& Path) {
+  std::FILE* F = std::fopen(Path.c_str(), "rb");
+  if (F) std::fclose(F);
+  return F != nullptr;
+}
+
+// A bundled sample: beside the program (an installed demo), else in the source tree.
+std::string SamplePath(const std::string& Name) {
+  const std::string Beside = ProgramDir() + "samples/" + Name + ".m4v";
+  return FileExists(Beside) ? Beside : std::string(ZORV_SAMPLES_DIR) + "/" + Name + ".m4v";
+}
+
 bool LoadStream(const std::string& Name, TStream& S, std::string& Why) {
   std::string Path = Name;
-  if (Name.find('/') == std::string::npos && Name.find('.') == std::string::npos)
-    Path = std::string(ZORV_SAMPLES_DIR) + "/" + Name + ".m4v";
+  if (Name.find_first_of("/\\") == std::string::npos && Name.find('.') == std::string::npos) Path = SamplePath(Name);
   S.Path = Path;
   if (EndsWith(Path, ".zrv")) return LoadZrv(Path, S, Why);
   if (EndsWith(Path, ".m4v")) return LoadMp4(Path, S, Why);
   Why = "unknown stream kind '" + Name + "' (a sample name, NAME.m4v or NAME.zrv)";
   return false;
-}
-
-bool FileExists(const std::string& Path) {
-  struct stat St;
-  return ::stat(Path.c_str(), &St) == 0;
-}
-
-bool MakeDirs(const std::string& Path) {
-  std::string Part;
-  std::stringstream In(Path);
-  std::string Piece;
-  if (!Path.empty() && Path[0] == '/') Part = "/";
-  while (std::getline(In, Piece, '/')) {
-    if (Piece.empty()) continue;
-    Part += Piece + "/";
-    if (::mkdir(Part.c_str(), 0755) != 0 && errno != EEXIST) return false;
-  }
-  struct stat St;
-  return ::stat(Path.c_str(), &St) == 0 && S_ISDIR(St.st_mode);
-}
-
-std::string ProgramDir() {
-  char Buf[4096];
-  const ssize_t N = ::readlink("/proc/self/exe", Buf, sizeof Buf - 1);
-  if (N <= 0) return "./";
-  std::string P(Buf, static_cast<std::size_t>(N));
-  return P.substr(0, P.rfind('/') + 1);
 }
 
 // Days since 30 December 1899, the recorders' time stamp.
@@ -339,42 +325,21 @@ TFrameHead HeadOf(int Channel, std::uint32_t Wnd, const TStream& S, std::uint8_t
   return H;
 }
 
-bool WritePng(const std::string& Path, int W, int H, const std::vector<std::uint8_t>& Rgb) {
-  FILE* F = std::fopen(Path.c_str(), "wb");
-  if (!F) return false;
-  png_structp Png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-  png_infop Info = Png ? png_create_info_struct(Png) : nullptr;
-  bool Ok = false;
-  if (Png && Info && setjmp(png_jmpbuf(Png)) == 0) {
-    png_init_io(Png, F);
-    png_set_IHDR(Png, Info, static_cast<png_uint_32>(W), static_cast<png_uint_32>(H), 8, PNG_COLOR_TYPE_RGB,
-                 PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    png_set_compression_level(Png, 9);
-    png_write_info(Png, Info);
-    for (int y = 0; y < H; ++y)
-      png_write_row(Png, const_cast<png_bytep>(Rgb.data() + static_cast<std::size_t>(y) * W * 3));
-    png_write_end(Png, nullptr);
-    Ok = true;
-  }
-  png_destroy_write_struct(&Png, &Info);
-  return std::fclose(F) == 0 && Ok;
-}
-
 constexpr int kGap = 2;  // pixels between tiles of the mosaic
 
 // Every window's pixels side by side, as the wall shows them.
-bool WriteMosaic(const std::string& Path, const std::vector<std::uint32_t>& Windows, int Cols, int Rows, int TileW,
-                 int TileH) {
+// (On Windows reading a window copies its client area from the window's device context.)
+bool WriteMosaic(const std::string& Path, const TWall& Wall, int Channels, int Cols, int Rows, int TileW, int TileH) {
   const int W = Cols * TileW + (Cols + 1) * kGap, H = Rows * TileH + (Rows + 1) * kGap;
   std::vector<std::uint8_t> Rgb(static_cast<std::size_t>(W) * H * 3, 48);
   std::vector<std::uint8_t> Tile;
-  for (std::size_t c = 0; c < Windows.size(); ++c) {
+  for (int c = 0; c < Channels; ++c) {
     std::int32_t Tw = 0, Th = 0;
-    if (zorv_surface_get_size(Windows[c], &Tw, &Th) != 0) return false;
-    const std::int64_t Bytes = zorv_surface_read_pixels(Windows[c], nullptr, 0);
-    if (Bytes < 0) return false;
+    if (zorv_surface_get_size(Wall.Window(c), &Tw, &Th) != 0) return false;
+    const std::int64_t Bytes = zorv_surface_read_pixels(Wall.Window(c), nullptr, 0);
+    if (Bytes < 0 || Bytes != static_cast<std::int64_t>(Tw) * Th * 3) return false;
     Tile.resize(static_cast<std::size_t>(Bytes));
-    if (zorv_surface_read_pixels(Windows[c], Tile.data(), Tile.size()) != Bytes) return false;
+    if (zorv_surface_read_pixels(Wall.Window(c), Tile.data(), Tile.size()) != Bytes) return false;
     const int X0 = kGap + static_cast<int>(c % Cols) * (TileW + kGap);
     const int Y0 = kGap + static_cast<int>(c / Cols) * (TileH + kGap);
     for (int y = 0; y < std::min<int>(Th, TileH); ++y)
@@ -406,7 +371,11 @@ int main(int argc, char** argv) {
     }
   }
   std::string Dir = O.Dir.empty() ? ProgramDir() : O.Dir;
-  if (Dir.back() != '/') Dir += '/';  // the library wants the directory with its separator
+#ifdef _WIN32
+  if (Dir.back() != '\\' && Dir.back() != '/') Dir += '\\';  // the library wants the directory with its separator
+#else
+  if (Dir.back() != '/') Dir += '/';
+#endif
   for (const TStream& S : Streams)
     if (S.DvrType == 1 && !FileExists(Dir + "PlayDll/HIK/HikPlayM4.dll")) {
       std::fprintf(stderr, "zorvplay: %s is a Hikvision player stream: --dir must hold PlayDll/HIK/HikPlayM4.dll\n",
@@ -421,21 +390,18 @@ int main(int argc, char** argv) {
   // The wall: one window per channel, laid out in a near-square grid.
   const int Cols = static_cast<int>(std::ceil(std::sqrt(static_cast<double>(O.Channels))));
   const int Rows = (O.Channels + Cols - 1) / Cols;
-  std::vector<std::uint32_t> Windows;
-  for (int c = 0; c < O.Channels; ++c) {
-    const std::uint32_t W = zorv_surface_create((c % Cols) * O.TileW, (c / Cols) * O.TileH, O.TileW, O.TileH);
-    if (W == 0) {
-      std::fprintf(stderr, "zorvplay: cannot create the window of channel %d\n", c);
-      for (std::uint32_t Made : Windows) zorv_surface_destroy(Made);
-      return kExitFailed;
-    }
-    Windows.push_back(W);
+  std::string WallWhy;
+  std::unique_ptr<TWall> Wall = MakeWall(O.Channels, Cols, O.TileW, O.TileH, kGap, WallWhy);
+  if (!Wall) {
+    std::fprintf(stderr, "zorvplay: %s\n", WallWhy.c_str());
+    return kExitFailed;
   }
+  std::vector<std::uint32_t> Windows;
+  for (int c = 0; c < O.Channels; ++c) Windows.push_back(Wall->Window(c));
   auto StreamOf = [&](int Channel) -> const TStream& { return Streams[static_cast<std::size_t>(Channel) % Streams.size()]; };
 
   if (Tarn_Decode_Initialize(0, Dir.c_str(), 1) != 0) {
     std::fprintf(stderr, "zorvplay: Tarn_Decode_Initialize(%s) failed\n", Dir.c_str());
-    for (std::uint32_t W : Windows) zorv_surface_destroy(W);
     return kExitFailed;
   }
   for (int c = 0; c < O.Channels; ++c) {
@@ -456,6 +422,7 @@ int main(int argc, char** argv) {
   std::atomic<std::size_t> Tick{0};
   std::atomic<int> HeadsFed{0};
   std::atomic<bool> SnapPending{false}, FeedDone{false};
+  std::atomic<bool> Stop{false};  // the user closed the wall
   // Opening a player costs the library a fixed pause per channel: rates count from the first
   // picture frame on, after every channel's file head.
   Clock::time_point Opened = Clock::now();
@@ -463,7 +430,7 @@ int main(int argc, char** argv) {
   const Clock::time_point Start = Clock::now();
   std::thread Feeder([&] {
     const double Base = NowAsFrameTime(0);
-    for (std::size_t k = 0; k < Ticks; ++k) {
+    for (std::size_t k = 0; k < Ticks && !Stop; ++k) {
       if (!O.Fast && k > 0) std::this_thread::sleep_until(Opened + std::chrono::microseconds((k - 1) * 1000000 / Fps));
       for (int c = 0; c < O.Channels; ++c) {
         const TStream& S = StreamOf(c);
@@ -513,7 +480,7 @@ int main(int argc, char** argv) {
   });
 
   // Progress, until the feeder is through and the pictures have settled.
-  const bool Tty = ::isatty(STDERR_FILENO);
+  const bool Tty = IsTerminal(stderr);
   auto Total = [&] {
     std::uint64_t T = 0;
     for (int c = 0; c < O.Channels; ++c) T += gPictures[c].load();
@@ -532,8 +499,10 @@ int main(int argc, char** argv) {
     std::fflush(stderr);
   };
   Clock::time_point LastShown = Clock::now();
+  // The windows' own thread keeps them served while the feeder runs.
   while (!FeedDone) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    Wall->Serve(20);
+    if (Wall->Closed()) Stop = true;
     if (Clock::now() - LastShown >= std::chrono::milliseconds(Tty ? 200 : 1000)) {
       Progress(false);
       LastShown = Clock::now();
@@ -544,7 +513,7 @@ int main(int argc, char** argv) {
   // Players with their own threads may still be presenting: wait until the count stands still.
   for (int Still = 0, Round = 0; Still < 10 && Round < 300; ++Round) {
     const std::uint64_t Before = Total();
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    Wall->Serve(10);
     Still = Total() == Before ? Still + 1 : 0;
   }
   const double Elapsed = std::chrono::duration<double>(Clock::now() - Start).count();
@@ -553,7 +522,7 @@ int main(int argc, char** argv) {
 
   int Code = kExitOk;
   const std::string MosaicPath = O.Out + "/mosaic.png";
-  if (!WriteMosaic(MosaicPath, Windows, Cols, Rows, O.TileW, O.TileH)) {
+  if (!WriteMosaic(MosaicPath, *Wall, O.Channels, Cols, Rows, O.TileW, O.TileH)) {
     std::fprintf(stderr, "zorvplay: cannot write %s\n", MosaicPath.c_str());
     Code = kExitFailed;
   }
@@ -571,7 +540,7 @@ int main(int argc, char** argv) {
   for (int c = 0; c < O.Channels; ++c) Tarn_Decode_CloseOneChannel(HeadOf(c, Windows[c], StreamOf(c), ZORV_FRAME_P, 0, 0));
   Tarn_Decode_ShutDown();
   for (auto& W : gHostDrawWnd) W = 0;
-  for (std::uint32_t W : Windows) zorv_surface_destroy(W);
+  Wall.reset();
 
   // Summary.
   std::printf("\n channel  DVR type  stream          frames fed  refused  pictures     fps\n");

@@ -19,6 +19,7 @@
 #include "U_DecodeDaHuaHard.h"
 #include "U_DecodeDL.h"
 #include "U_DecodeHC.h"
+#include "U_DecodeHikHard.h"
 #include "U_DecodeMp4.h"
 #include "U_DecodeSHX.h"
 #include "U_DecodeTKL.h"
@@ -53,7 +54,7 @@ std::unique_ptr<TDecodeBase> RegisteredSoftwareAdapter(int DvrType) {
 
 std::unique_ptr<TDecodeBase> RegisteredHardwareAdapter(int Slot) {
   switch (Slot) {
-    case 1: return Make<TDecodePlaceholder>();   // TDecodeHikHard: Hikvision decode card
+    case 1: return Make<TDecodeHikHard>();       // TDecodeHikHard: Hikvision decode card
     case 3: return Make<TDecodeDaHuaHard>();     // TDecodeDaHuaHard: Dahua decode card
     default: return nullptr;
   }

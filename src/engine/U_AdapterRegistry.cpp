@@ -14,6 +14,7 @@
 // Adapter units (one #include per adapter that has landed):
 #include "U_DecodeHB18.h"
 #include "U_DecodeHY.h"
+#include "U_DecodeHuaYu.h"
 #include "U_DecodeHuangHePlay.h"
 #include "U_DecodeDH.h"
 #include "U_DecodeDaHuaHard.h"
@@ -45,7 +46,7 @@ std::unique_ptr<TDecodeBase> RegisteredSoftwareAdapter(int DvrType) {
     case 13: return Make<TDecodeMp4>();          // TDecodeMp4: MPEG-4
     case 15: return Make<TDecodeHY>();           // TDecodeHY: HY player
     case 18: return Make<TDecodeTM>();           // TDecodeTM: TM player
-    case 20: return Make<TDecodePlaceholder>();  // TDecodeHuaYu: HuaYu frame decoder
+    case 20: return Make<TDecodeHuaYu>();        // TDecodeHuaYu: HuaYu frame decoder
     case 21: return Make<TDecodeHuangHePlay>();  // TDecodeHuangHePlay: HuangHe player
     case 22: return Make<TDecodeTMDVS_PB>();     // TDecodeTMDVS_PB: TM DVS player
     default: return nullptr;

@@ -2,14 +2,17 @@
 // buffer as YV12 (luma, then Cr, then Cb).
 //
 // SHXDec_Create(codec, {width, height, ...}) makes a decoder (handles 1, 2, ...). SHXDec_Decode
-// takes one ZRV packet (or a ZRV stream head, which it takes in and answers 0): a video packet
-// is decoded into the buffer and the result is the picture's byte count; an audio packet is
-// taken and answers 0; anything else answers -1. Pictures larger than 720 x 576 are refused
-// (-2, nothing written): the buffer a caller passes is sized for that. SHXDec_GetDecoderInfo
-// reports the size of the last picture (0), or fails (-1) before the first one.
+// takes one ZRV packet or a ZRV stream head: a stream head tells the decoder the stream's
+// picture size and answers 0; a video packet is decoded into the buffer and the result is the
+// picture's byte count; an audio packet is taken and answers 0; anything else answers -1.
+// Pictures larger than 720 x 576 are refused (-2, nothing written): the buffer a caller passes
+// is sized for that. SHXDec_GetDecoderInfo reports the size of the last picture or stream head
+// (0), or fails (-1) before either.
 //
 // Test hooks (Standin_Query): "decoders" (any): decoders alive; "codec" (handle); "decoded"
-// (handle): pictures written; "audio" (handle): audio packets taken.
+// (handle): pictures written; "audio" (handle): audio packets taken; "heads" (handle): stream
+// heads taken. Options: "info.width" and "info.height", when not 0, are the size
+// SHXDec_GetDecoderInfo reports whatever the decoder saw.
 #include <cstring>
 #include <map>
 #include <memory>
@@ -40,6 +43,7 @@ struct Decoder {
   int height = 0;
   std::int64_t decoded = 0;
   std::int64_t audio = 0;
+  std::int64_t heads = 0;
 };
 
 std::mutex tableLock;
@@ -60,6 +64,7 @@ const kit::Hooks hooks([] {
   per("codec", [](const Decoder& d) -> std::int64_t { return d.codec; });
   per("decoded", [](const Decoder& d) { return d.decoded; });
   per("audio", [](const Decoder& d) { return d.audio; });
+  per("heads", [](const Decoder& d) { return d.heads; });
   kit::OnQuery("decoders", [](std::int64_t) -> std::int64_t {
     std::lock_guard<std::mutex> hold(tableLock);
     return static_cast<std::int64_t>(Table().size());
@@ -97,7 +102,14 @@ STANDIN_EXPORT std::int32_t ZORV_STDCALL SHXDec_Decode(std::uint32_t h, const st
     if (!Table().count(h)) return -1;
   }
   zrv::StreamParams params;
-  if (zrv::ParseStreamHead(data, static_cast<std::size_t>(length), params)) return 0;
+  if (zrv::ParseStreamHead(data, static_cast<std::size_t>(length), params)) {
+    std::lock_guard<std::mutex> hold(tableLock);
+    Decoder& d = Table()[h];
+    d.width = params.width;
+    d.height = params.height;
+    ++d.heads;
+    return 0;
+  }
   zrv::Packet packet;
   std::size_t consumed = 0;
   if (zrv::ParsePacket(data, static_cast<std::size_t>(length), packet, consumed) != zrv::ParseResult::kPacket)
@@ -133,7 +145,8 @@ STANDIN_EXPORT std::int32_t ZORV_STDCALL SHXDec_GetDecoderInfo(std::uint32_t h, 
   auto it = Table().find(h);
   if (it == Table().end() || !info || it->second.width == 0) return -1;
   std::memset(info, 0, sizeof *info);
-  info->width = it->second.width;
-  info->height = it->second.height;
+  const std::int64_t width = kit::Option("info.width", 0), height = kit::Option("info.height", 0);
+  info->width = width ? static_cast<std::int32_t>(width) : it->second.width;
+  info->height = height ? static_cast<std::int32_t>(height) : it->second.height;
   return 0;
 }

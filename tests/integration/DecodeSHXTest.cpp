@@ -11,55 +11,21 @@
 #include <vector>
 
 #include "HostPictures.h"
-#include "PlayerAdapterTest.h"
+#include "SHXAdapterTest.h"
 #include "SnapTempFiles.h"
 #include "U_DecodeSHX.h"
 #include "ZrvStream.h"
 
 namespace {
 
-// I420 (U before V) to YV12 (V before U).
-std::vector<std::uint8_t> ToYV12(const std::vector<std::uint8_t>& I420, int Width, int Height) {
-  const std::size_t Luma = static_cast<std::size_t>(Width) * Height, Chroma = Luma / 4;
-  std::vector<std::uint8_t> Out(I420.begin(), I420.begin() + Luma);
-  Out.insert(Out.end(), I420.begin() + Luma + Chroma, I420.begin() + Luma + 2 * Chroma);
-  Out.insert(Out.end(), I420.begin() + Luma, I420.begin() + Luma + Chroma);
-  return Out;
-}
-
-class DecodeSHX : public TPlayerAdapterTest {
+class DecodeSHX : public TSHXAdapterTest {
  protected:
-  DecodeSHX() : TPlayerAdapterTest("PlayDll/SHX/SHXDecoder.dll", TDecodeSHX::DvrTypeCode, 1, 7),
-                Draw(Root() + "PlayDll/drawyuv.dll") {}
-  void SetUp() override {
-    TPlayerAdapterTest::SetUp();
-    ASSERT_TRUE(Draw.Loaded());
-    Draw.Reset();
-    MakeStream(352, 288);
-  }
-  void MakeStream(int Width, int Height, int Frames = 5) {
-    Params.width = Width;
-    Params.height = Height;
-    Stream = zrv::MakeSyntheticStream(Params, Frames);
-  }
+  DecodeSHX() : TSHXAdapterTest("PlayDll/SHX/SHXDecoder.dll", TDecodeSHX::DvrTypeCode, 1, 7) {}
   // File head, then the first video frame, which opens the stream without being decoded.
   std::int32_t Open() {
     EXPECT_EQ(Add(ZORV_FRAME_FILEHEAD, Stream.head), 0);
     return Add(ZORV_FRAME_I, Stream.frames[0].bytes);
   }
-  std::int32_t AddVideo(std::size_t I) { return Add(ZORV_FRAME_P, Stream.frames[I].bytes); }
-  // The drawing handle made for the test's window (handle numbers run on across tests).
-  std::int64_t DrawHandle() const {
-    for (std::int64_t H = 4096; H > 0; --H)
-      if (Draw.Query("window", H) == Wnd) return H;
-    return 0;
-  }
-  std::int64_t Draws() const { return Draw.Query("draws", DrawHandle()); }
-
-  StandinClient& Shx = Library;
-  StandinClient Draw;
-  zrv::StreamParams Params;
-  zrv::SyntheticStream Stream;
 };
 
 TEST_F(DecodeSHX, OpensTwoDecodersOnTheFirstFrameAfterTheFileHeadAndDrawsEachPicture) {
@@ -238,6 +204,67 @@ TEST_F(DecodeSHX, ShutDownStopsTheWaveThreadWithItsPause) {
   const std::uint64_t Start = Win::Test::NominalSleepMsOfThisThread();
   Tarn_Decode_ShutDown();
   EXPECT_GE(Win::Test::NominalSleepMsOfThisThread() - Start, 500u);
+}
+
+// Per-stream tables hold player numbers 0..100: the stream that would get player 101 is refused
+// before it touches them, while the 101 open streams keep playing.
+TEST_F(DecodeSHX, PlayerNumbersAbove100AreRefused) {
+  std::vector<TFrameHead> Opened;
+  auto OpenOn = [&](std::uint8_t OnGroup, std::uint32_t OnChannel) {
+    TFrameHead H = HeadOf(ZORV_FRAME_FILEHEAD, Stream.head.size(), OnChannel);
+    H.Group = OnGroup;
+    EXPECT_EQ(Tarn_Decode_AddFrame(H, Stream.head.data()), 0);
+    H.FrameType = ZORV_FRAME_I;
+    H.DataLen = static_cast<std::uint32_t>(Stream.frames[0].bytes.size());
+    const std::int32_t Result = Tarn_Decode_AddFrame(H, Stream.frames[0].bytes.data());
+    Opened.push_back(H);
+    return Result;
+  };
+  for (std::uint32_t C = 0; C < 100; ++C) ASSERT_EQ(OpenOn(0, C), 0);
+  ASSERT_EQ(OpenOn(3, 0), 0);
+  EXPECT_EQ(Adapter()->ChannelPlayer(3, 0), 100);
+  const int Creates = Shx.Count("SHXDec_Create(");
+  EXPECT_EQ(OpenOn(3, 1), -1);
+  EXPECT_EQ(Adapter()->ChannelPlayer(3, 1), -1);
+  EXPECT_EQ(Shx.Count("SHXDec_Create("), Creates) << "no decoder for a refused stream";
+  EXPECT_EQ(Adapter()->PlayerAt(101).Port, -1) << "its player entry is free again";
+
+  // Player 100 still decodes.
+  TFrameHead Last = Opened[100];
+  Last.FrameType = ZORV_FRAME_P;
+  Last.DataLen = static_cast<std::uint32_t>(Stream.frames[1].bytes.size());
+  EXPECT_EQ(Tarn_Decode_AddFrame(Last, Stream.frames[1].bytes.data()), 0);
+  EXPECT_EQ(Shx.Query("decoded", Adapter()->PlayerAt(100).Port), 1);
+  for (TFrameHead& H : Opened) Tarn_Decode_CloseOneChannel(H);
+  EXPECT_EQ(Shx.Query("decoders"), 0);
+}
+
+TEST_F(DecodeSHX, PictureSizeBeyondTheBufferIsNeverReadFromIt) {
+  ASSERT_EQ(Open(), 0);
+  Shx.SetOption("info.width", 1920);
+  Shx.SetOption("info.height", 1080);
+  ASSERT_EQ(Tarn_Decode_StartCallBack(Head(), HostPictures::OnPicture), 0);
+  EXPECT_EQ(AddVideo(1), 0);
+  EXPECT_EQ(AddVideo(2), 0);
+  EXPECT_EQ(Shx.Query("decoded", 1), 2);
+  EXPECT_EQ(HostPictures::Count(), 0u);
+  Tarn_Decode_StopCallBack(Head());
+  EXPECT_EQ(AddVideo(3), 0);
+  EXPECT_EQ(Draws(), 0);
+}
+
+// A stream the library makes no video decoder for is not taken: the open fails and the next
+// frame tries again.
+TEST_F(DecodeSHX, OpenFailsWithoutAVideoDecoder) {
+  EXPECT_EQ(Add(ZORV_FRAME_FILEHEAD, Stream.head), 0);
+  Shx.Throw("SHXDec_Create", 1);
+  EXPECT_EQ(Add(ZORV_FRAME_I, Stream.frames[0].bytes), -1);
+  EXPECT_EQ(PlayerNo(), -1);
+  EXPECT_EQ(Shx.Query("decoders"), 0) << "the audio decoder made meanwhile is destroyed";
+  EXPECT_EQ(Add(ZORV_FRAME_I, Stream.frames[0].bytes), 0);
+  ASSERT_GE(PlayerNo(), 0);
+  EXPECT_EQ(AddVideo(1), 0);
+  EXPECT_EQ(Shx.Query("decoded", Handle()), 1);
 }
 
 }  // namespace

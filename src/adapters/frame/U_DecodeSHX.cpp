@@ -4,7 +4,6 @@
 
 #include "U_DecodeEngine.h"
 #include "U_FileUtils.h"
-#include "U_YuvConvert.h"
 
 namespace {
 // Snapshot requests of the SHX adapter, one per player number.
@@ -31,13 +30,7 @@ TDecodeSHX::~TDecodeSHX() {
     std::vector<std::uint8_t>().swap(Slot.PicBuf);
   }
   FScreen.reset();
-  if (FWaveThread) {
-    FWaveThread->Quit();
-    Win::Sleep(500);
-    FWaveThread.reset();
-    if (FWaveOut) FWaveOut->Close();
-    FWaveOut.reset();
-  }
+  StopWaveOutput();
   WriteLog("释放");
 }
 
@@ -62,13 +55,11 @@ std::int32_t TDecodeSHX::InitDecoder(std::int32_t Param, const std::string& Dir)
     std::vector<std::uint8_t>().swap(Slot.PicBuf);
     Slot.DrawHandle = 0;
   }
-  if (LoadDllFiles(Dir + "PlayDll\\SHX\\", {"SHXDecoder.dll"}) != 0) return -1;
-  ZORV_BIND_ENTRIES(SHX_ENTRIES, MainModule());
+  if (LoadDecoderLibrary(Dir + "PlayDll\\SHX\\") != 0) return -1;
   FState = 2;
   FScreen = std::make_unique<TDecodeToScreen>(Dir);
   FSpare = 0;
-  FWaveOut = std::make_unique<TWaveOut>();
-  FWaveThread = std::make_unique<TWaveOutThread>(FWaveOut.get());
+  StartWaveOutput();
   return 0;
 }
 
@@ -87,17 +78,19 @@ std::int32_t TDecodeSHX::OpenStream(TFrameHead& Head, const std::uint8_t* Data) 
   if (Have) std::memcpy(Opening, Data, Have);
   FChannelPlayer[Head.Group][Head.Channel] = Player;
 
+  const std::uint32_t Video = CreateDecoder(VideoCodec);
+  const std::uint32_t Audio = CreateDecoder(AudioCodec);
+  if (Video == 0) {
+    // Without a video decoder the stream would take frames and never show one: the open fails
+    // and the next frame tries again.
+    DestroyDecoder(Audio);
+    ReleasePlayer(Head);
+    return -1;
+  }
   TPlayerInfo& Info = FPlayers[Player];
   TStreamSlot& Slot = FSlots[Player];
   {
     std::lock_guard<std::mutex> Hold(Slot.Lock);
-    const TSHXCreateParam Param{SHXDefaultWidth, SHXDefaultHeight, {0, 0, 0}};
-    std::uint32_t Video = 0, Audio = 0;
-    auto* Create = FSHXCreate;
-    if (Create) {
-      GuardedCall([&] { Video = Create(VideoCodec, Param); });
-      GuardedCall([&] { Audio = Create(AudioCodec, Param); });
-    }
     Info.Port = Video;
     Info.AuxHandle = Audio;
     FreeDraw(Slot.DrawHandle);
@@ -129,15 +122,10 @@ std::int32_t TDecodeSHX::InputData(TFrameHead& Head, const std::uint8_t* Data) {
   TPlayerInfo Info;
   GetPlayerInfo(Head, Info);
   if (Head.FrameType == ZORV_FRAME_AUDIO) {
-    if (FSHXDecode && Data) {
-      TStreamSlot& Slot = FSlots[Player];
-      std::lock_guard<std::mutex> Hold(Slot.Lock);
-      if (!Slot.PicBuf.empty()) {
-        auto* Decode = FSHXDecode;
-        const auto Aux = static_cast<std::uint32_t>(Info.AuxHandle.Get());
-        GuardedCall([&] { Decode(Aux, Data, static_cast<std::int32_t>(Head.DataLen), Slot.PicBuf.data()); });
-      }
-    }
+    TStreamSlot& Slot = FSlots[Player];
+    std::lock_guard<std::mutex> Hold(Slot.Lock);
+    if (!Slot.PicBuf.empty())
+      DecodeFrame(static_cast<std::uint32_t>(Info.AuxHandle.Get()), Data, Head.DataLen, Slot.PicBuf.data());
     Win::Sleep(1);
     return 0;
   }
@@ -150,39 +138,21 @@ void TDecodeSHX::DecodeVideo(TFrameHead& Head, std::int32_t Player, const TPlaye
   TStreamSlot& Slot = FSlots[Player];
   std::unique_lock<std::mutex> Hold(Slot.Lock);
   const auto Port = static_cast<std::uint32_t>(Info.Port.Get());
-  std::int32_t Result = -1;
-  auto* Decode = FSHXDecode;
-  if (Decode && Data && !Slot.PicBuf.empty())
-    GuardedCall([&] { Result = Decode(Port, Data, static_cast<std::int32_t>(Head.DataLen), Slot.PicBuf.data()); });
+  const std::int32_t Result =
+      Slot.PicBuf.empty() ? -1 : DecodeFrame(Port, Data, Head.DataLen, Slot.PicBuf.data());
   if (Result < 0) {
     Hold.unlock();
     Win::Sleep(2);
     return;
   }
   ++Slot.FrameCount;
-  if (Slot.Width == -1 && Slot.Height == -1) {
-    TSHXDecoderInfo Dec{};
-    std::int32_t Got = -1;
-    if (auto* GetInfo = FSHXGetDecoderInfo) GuardedCall([&] { Got = GetInfo(Port, &Dec); });
-    if (Got == 0) {
-      Slot.Width = Dec.Width;
-      Slot.Height = Dec.Height;
-    } else {
-      Slot.Width = SHXDefaultWidth;
-      Slot.Height = SHXDefaultHeight;
-    }
-  }
+  if (Slot.Width == -1 && Slot.Height == -1) AskPictureSize(Port, Slot.Width, Slot.Height);
   // A picture the buffer cannot hold is not read from it: nothing is saved, called back or drawn.
   if (!SHXPictureFits(Slot.Width, Slot.Height, Slot.PicBuf.size())) return;
   const std::int32_t Width = Slot.Width, Height = Slot.Height;
   const std::uint8_t* Picture = Slot.PicBuf.data();
 
-  bool Snapped = false;
-  ServeCapRequest(ShxCapTable[Player], [&](const std::string& Name) {
-    Snapped = true;
-    return SaveYUVAsBmp(Picture, Width, Height, Name.c_str()) > 0;
-  });
-  if (Snapped) Win::Sleep(10);
+  if (ServeSnapshot(ShxCapTable[Player], Picture, Width, Height)) Win::Sleep(10);
 
   if (Mode == 1) {
     Hold.unlock();
@@ -201,24 +171,10 @@ void TDecodeSHX::DecodeVideo(TFrameHead& Head, std::int32_t Player, const TPlaye
   }
 }
 
-std::int32_t TDecodeSHX::PlaySound(TFrameHead& Head) {
-  return DoPlaySound(Head, [](TPlayerInfo&) {});
-}
-
 std::int32_t TDecodeSHX::StopSound(TFrameHead& Head) {
   if (FWaveOut) FWaveOut->Close();
   return DoStopSound(Head, [](TPlayerInfo&) {});
 }
-
-std::int32_t TDecodeSHX::StartCallBack(TFrameHead& Head, std::uintptr_t CallBack) {
-  return DoStartCallBack(Head, CallBack, [&](TPlayerInfo&) { ClearBuffer(Head); });
-}
-
-std::int32_t TDecodeSHX::StopCallBack(TFrameHead& Head) {
-  return DoStopCallBack(Head, [&](TPlayerInfo&) { ClearBuffer(Head); });
-}
-
-std::int32_t TDecodeSHX::ClearBuffer(TFrameHead& Head) { return FindPlayer(Head) ? 0 : -1; }
 
 std::int32_t TDecodeSHX::SnapPicture(TFrameHead& Head, std::int32_t* Size, std::uint8_t** Buffer) {
   const std::int32_t Player = PlayerOf(Head);
@@ -235,12 +191,8 @@ std::int32_t TDecodeSHX::CloseStream(TFrameHead& Head) {
   TStreamSlot& Slot = FSlots[Player];
   {
     std::lock_guard<std::mutex> HoldSlot(Slot.Lock);
-    if (auto* Destroy = FSHXDestroy) {
-      const auto Video = static_cast<std::uint32_t>(Info.Port.Get());
-      const auto Audio = static_cast<std::uint32_t>(Info.AuxHandle.Get());
-      if (Video != 0) GuardedCall([&] { Destroy(Video); });
-      if (Audio != 0) GuardedCall([&] { Destroy(Audio); });
-    }
+    DestroyDecoder(static_cast<std::uint32_t>(Info.Port.Get()));
+    DestroyDecoder(static_cast<std::uint32_t>(Info.AuxHandle.Get()));
   }
   Win::Sleep(100);
   {

@@ -15,13 +15,10 @@
 #include <string>
 #include <vector>
 
-#include "U_DecodeBase.h"
 #include "U_DrawYuv.h"
 #include "U_SHXDecoder.h"
-#include "U_WaveOut.h"
-#include "U_WaveOutThread.h"
 
-class TDecodeSHX : public TDecodeBase {
+class TDecodeSHX : public TSHXAdapterBase {
  public:
   static constexpr std::uint8_t DvrTypeCode = 10;
   static constexpr std::int32_t VideoCodec = 62;
@@ -35,25 +32,10 @@ class TDecodeSHX : public TDecodeBase {
   std::int32_t InitDecoder(std::int32_t Param, const std::string& Dir) override;
   std::int32_t OpenStream(TFrameHead& Head, const std::uint8_t* Data) override;
   std::int32_t InputData(TFrameHead& Head, const std::uint8_t* Data) override;
-  std::int32_t PlaySound(TFrameHead& Head) override;
+  // Closes the wave output, then SoundState 2 -> 0.
   std::int32_t StopSound(TFrameHead& Head) override;
-  std::int32_t StartCallBack(TFrameHead& Head, std::uintptr_t CallBack) override;
-  std::int32_t StopCallBack(TFrameHead& Head) override;
-  std::int32_t RefrushWindow(TFrameHead&) override { return -1; }
-  std::int32_t ResetDisplay(TFrameHead&, std::int32_t) override { return -1; }
-  std::int32_t ClearBuffer(TFrameHead& Head) override;
-  std::int32_t PauseChannel(TFrameHead&, std::int32_t) override { return 0; }
   std::int32_t SnapPicture(TFrameHead& Head, std::int32_t* Size, std::uint8_t** Buffer) override;
   std::int32_t CloseStream(TFrameHead& Head) override;
-  std::int32_t SetDecoderVideoExtOutput(TFrameHead&, std::int32_t, std::int32_t, std::uint8_t, std::int32_t,
-                                        std::int32_t, std::int32_t) override {
-    return 0;
-  }
-  std::int32_t SetDisplayRegion(TFrameHead&, std::int32_t, std::int32_t, void*, std::int32_t) override {
-    return 0;
-  }
-  std::int32_t InitHardHandle(std::int32_t) override { return 0; }
-  std::int32_t OutParm(std::int32_t*, std::int32_t*) override { return 0; }
   void Create() override;
 
  private:
@@ -73,10 +55,7 @@ class TDecodeSHX : public TDecodeBase {
   void DecodeVideo(TFrameHead& Head, std::int32_t Player, const TPlayerInfo& Info, const std::uint8_t* Data,
                    std::uint8_t Mode);
 
-  std::unique_ptr<TWaveOut> FWaveOut;
-  std::unique_ptr<TWaveOutThread> FWaveThread;
   std::unique_ptr<TDecodeToScreen> FScreen;
   std::array<TStreamSlot, SlotCount> FSlots;
-  SHX_ENTRIES(ZORV_DECLARE_ENTRY)
   std::uint32_t FSpare = 0;
 };

@@ -13,10 +13,12 @@
 
 namespace {
 
+// Pixels are kept as drawing brings them: blue, green, red, rows top-down without padding. A
+// drawing of the same size then copies whole rows; reading back turns them into RGB.
 struct Surface {
   std::mutex lock;
   int32_t left = 0, top = 0, width = 0, height = 0;
-  std::vector<uint8_t> rgb;  // top-down, 3 bytes per pixel
+  std::vector<uint8_t> bgr;  // top-down, 3 bytes per pixel
   int64_t draws = 0;
 };
 
@@ -73,7 +75,7 @@ uint32_t zorv_surface_create(int32_t left, int32_t top, int32_t width, int32_t h
   s->top = top;
   s->width = width;
   s->height = height;
-  s->rgb.assign(size_t(width) * size_t(height) * 3, 0);
+  s->bgr.assign(size_t(width) * size_t(height) * 3, 0);
   Registry& r = registry();
   std::lock_guard<std::mutex> g(r.lock);
   uint32_t handle = r.next++;
@@ -92,12 +94,12 @@ int32_t zorv_surface_resize(uint32_t surface, int32_t width, int32_t height) {
   auto s = find(surface);
   if (!s || !validSize(width, height)) return -1;
   std::lock_guard<std::mutex> g(s->lock);
-  std::vector<uint8_t> rgb(size_t(width) * size_t(height) * 3, 0);
+  std::vector<uint8_t> bgr(size_t(width) * size_t(height) * 3, 0);
   int32_t w = width < s->width ? width : s->width;
   int32_t h = height < s->height ? height : s->height;
   for (int32_t y = 0; y < h; ++y)
-    std::memcpy(&rgb[size_t(y) * width * 3], &s->rgb[size_t(y) * s->width * 3], size_t(w) * 3);
-  s->rgb.swap(rgb);
+    std::memcpy(&bgr[size_t(y) * width * 3], &s->bgr[size_t(y) * s->width * 3], size_t(w) * 3);
+  s->bgr.swap(bgr);
   s->width = width;
   s->height = height;
   return 0;
@@ -137,18 +139,26 @@ int64_t zorv_surface_read_pixels(uint32_t surface, uint8_t* rgb, size_t capacity
   auto s = find(surface);
   if (!s) return -1;
   std::lock_guard<std::mutex> g(s->lock);
-  if (rgb && capacity >= s->rgb.size()) std::memcpy(rgb, s->rgb.data(), s->rgb.size());
-  return int64_t(s->rgb.size());
+  const size_t bytes = s->bgr.size();
+  if (rgb && capacity >= bytes) {
+    const uint8_t* from = s->bgr.data();
+    for (size_t i = 0; i < bytes; i += 3) {
+      rgb[i] = from[i + 2];
+      rgb[i + 1] = from[i + 1];
+      rgb[i + 2] = from[i];
+    }
+  }
+  return int64_t(bytes);
 }
 
 int32_t zorv_surface_fill(uint32_t surface, uint8_t r, uint8_t g, uint8_t b) {
   auto s = find(surface);
   if (!s) return -1;
   std::lock_guard<std::mutex> lk(s->lock);
-  for (size_t i = 0; i + 2 < s->rgb.size(); i += 3) {
-    s->rgb[i] = r;
-    s->rgb[i + 1] = g;
-    s->rgb[i + 2] = b;
+  for (size_t i = 0; i + 2 < s->bgr.size(); i += 3) {
+    s->bgr[i] = b;
+    s->bgr[i + 1] = g;
+    s->bgr[i + 2] = r;
   }
   return 0;
 }
@@ -184,14 +194,33 @@ int32_t zorv_surface_stretch_dib(uint32_t surface, int32_t xDest, int32_t yDest,
   std::lock_guard<std::mutex> g(s->lock);
   const int64_t x0 = dLeft < 0 ? 0 : dLeft, x1 = dLeft + dw > s->width ? s->width : dLeft + dw;
   const int64_t y0 = dTop < 0 ? 0 : dTop, y1 = dTop + dh > s->height ? s->height : dTop + dh;
-  // The source column of every destination column, worked out once per drawing (-1: none).
-  std::vector<int64_t> columns(size_t(x1 > x0 ? x1 - x0 : 0));
-  for (int64_t x = x0; x < x1; ++x) {
-    int64_t i = x - dLeft;
-    if (mirrorX) i = dw - 1 - i;
-    const int64_t col = sLeft + i * sw / dw;
-    columns[size_t(x - x0)] = col < 0 || col >= imgW ? -1 : col * bpp;
+  if (x0 >= x1 || y0 >= y1) {
+    ++s->draws;
+    return int32_t(sh);
   }
+  // Columns: with the same width and no mirroring the source column is the destination column
+  // moved by a fixed offset, and each row is one run of whole pixels; otherwise the source
+  // column of every destination column is worked out once per drawing (-1: none).
+  const bool sameWidth = !mirrorX && dw == sw;
+  int64_t runX0 = x0, runX1 = x1;  // destination columns of the run (sameWidth)
+  std::vector<int64_t> columns;
+  bool everyColumn = true;  // every destination column has a source column
+  if (sameWidth) {
+    const int64_t shift = sLeft - dLeft;  // source column = destination column + shift
+    if (runX0 < -shift) runX0 = -shift;
+    if (runX1 > imgW - shift) runX1 = imgW - shift;
+  } else {
+    columns.resize(size_t(x1 - x0));
+    for (int64_t x = x0; x < x1; ++x) {
+      int64_t i = x - dLeft;
+      if (mirrorX) i = dw - 1 - i;
+      const int64_t col = sLeft + i * sw / dw;
+      columns[size_t(x - x0)] = col < 0 || col >= imgW ? -1 : col * bpp;
+      everyColumn = everyColumn && col >= 0 && col < imgW;
+    }
+  }
+  int64_t lastRow = -1;   // source row of the destination row drawn last (-1: none yet)
+  uint8_t* lastOut = nullptr;
   for (int64_t y = y0; y < y1; ++y) {
     int64_t j = y - dTop;
     if (mirrorY) j = dh - 1 - j;
@@ -201,14 +230,36 @@ int32_t zorv_surface_stretch_dib(uint32_t surface, int32_t xDest, int32_t yDest,
     const int64_t row = bottomUp ? sLow + sh - 1 - t : sLow + t;
     if (row < 0 || row >= imgH) continue;
     const uint8_t* line = src + size_t(row) * stride;
-    uint8_t* out = &s->rgb[size_t(y) * s->width * 3];
+    uint8_t* out = &s->bgr[size_t(y) * s->width * 3];
+    if (sameWidth) {
+      if (runX0 >= runX1) continue;
+      const uint8_t* from = line + size_t(runX0 + sLeft - dLeft) * bpp;
+      uint8_t* to = out + runX0 * 3;
+      if (bpp == 3) {
+        std::memcpy(to, from, size_t(runX1 - runX0) * 3);
+      } else {
+        for (int64_t n = runX1 - runX0; n > 0; --n, from += 4, to += 3) {
+          to[0] = from[0];
+          to[1] = from[1];
+          to[2] = from[2];
+        }
+      }
+      continue;
+    }
+    // Enlarging repeats source rows: a row the same as the one above is a copy of it.
+    if (everyColumn && row == lastRow) {
+      std::memcpy(out + x0 * 3, lastOut + x0 * 3, size_t(x1 - x0) * 3);
+      continue;
+    }
+    lastRow = row;
+    lastOut = out;
     for (int64_t x = x0; x < x1; ++x) {
       const int64_t at = columns[size_t(x - x0)];
       if (at < 0) continue;
       const uint8_t* p = line + at;
-      out[x * 3] = p[2];
+      out[x * 3] = p[0];
       out[x * 3 + 1] = p[1];
-      out[x * 3 + 2] = p[0];
+      out[x * 3 + 2] = p[2];
     }
   }
   ++s->draws;
@@ -225,11 +276,11 @@ int64_t zorv_surface_draw_count(uint32_t surface) {
 int32_t zorv_surface_save_bmp(uint32_t surface, const char* path) {
   auto s = find(surface);
   if (!s || !path) return -1;
-  std::vector<uint8_t> rgb;
+  std::vector<uint8_t> bgr;
   int32_t w, h;
   {
     std::lock_guard<std::mutex> g(s->lock);
-    rgb = s->rgb;
+    bgr = s->bgr;
     w = s->width;
     h = s->height;
   }
@@ -253,12 +304,7 @@ int32_t zorv_surface_save_bmp(uint32_t surface, const char* path) {
   bool ok = std::fwrite(head, 1, 54, f) == 54;
   std::vector<uint8_t> line(stride, 0);
   for (int32_t y = h - 1; ok && y >= 0; --y) {
-    const uint8_t* p = &rgb[size_t(y) * w * 3];
-    for (int32_t x = 0; x < w; ++x) {
-      line[size_t(x) * 3] = p[x * 3 + 2];
-      line[size_t(x) * 3 + 1] = p[x * 3 + 1];
-      line[size_t(x) * 3 + 2] = p[x * 3];
-    }
+    std::memcpy(line.data(), &bgr[size_t(y) * w * 3], size_t(w) * 3);
     ok = std::fwrite(line.data(), 1, stride, f) == stride;
   }
   ok = (std::fclose(f) == 0) && ok;

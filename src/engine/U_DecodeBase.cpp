@@ -216,7 +216,7 @@ bool TDecodeBase::DeliverPicture(std::uint8_t DvrType, std::int64_t Port, const 
     Win::Sleep(1);
     return false;
   }
-  TDecodeEngine* Engine = DecodeEngine();
+  TEngineUse Engine;
   if (!Engine || !Picture) return false;
   std::uint32_t Channel = 0;
   std::uint8_t Group = 0;
@@ -231,7 +231,7 @@ bool TDecodeBase::DeliverToChannel(std::uint8_t DvrType, std::uint8_t Group, std
     Win::Sleep(1);
     return false;
   }
-  TDecodeEngine* Engine = DecodeEngine();
+  TEngineUse Engine;
   if (!Engine || !Picture) return false;
   const std::uintptr_t CallBack = Engine->GetCallBack(Group, Channel);
   if (CallBack == 0) return false;

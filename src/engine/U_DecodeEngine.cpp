@@ -3,6 +3,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
+#include <thread>
 
 #include "U_AdapterRegistry.h"
 #include "U_FileUtils.h"
@@ -42,7 +43,33 @@ std::int32_t ReadFlagMode() {
 }  // namespace
 
 TDecodeEngine* DecodeEngine() { return GlobalEngine.load(std::memory_order_acquire); }
-void SetDecodeEngine(TDecodeEngine* Engine) { GlobalEngine.store(Engine, std::memory_order_release); }
+void SetDecodeEngine(TDecodeEngine* Engine) { GlobalEngine.store(Engine, std::memory_order_seq_cst); }
+
+namespace {
+// Callbacks holding the engine now, all threads; and this thread's own share of them.
+std::atomic<int> EngineHolds{0};
+thread_local int OwnEngineHolds = 0;
+}  // namespace
+
+// The count goes up before the pointer is read, and TakeDecodeEngine empties the pointer before it
+// reads the count (both sequentially consistent): a callback that still got the engine is counted.
+TEngineUse::TEngineUse() {
+  EngineHolds.fetch_add(1, std::memory_order_seq_cst);
+  ++OwnEngineHolds;
+  FEngine = GlobalEngine.load(std::memory_order_seq_cst);
+}
+
+TEngineUse::~TEngineUse() {
+  --OwnEngineHolds;
+  EngineHolds.fetch_sub(1, std::memory_order_release);
+}
+
+TDecodeEngine* TakeDecodeEngine() {
+  TDecodeEngine* Engine = GlobalEngine.exchange(nullptr, std::memory_order_seq_cst);
+  if (!Engine) return nullptr;
+  while (EngineHolds.load(std::memory_order_acquire) > OwnEngineHolds) std::this_thread::yield();
+  return Engine;
+}
 
 TDecodeEngine::TDecodeEngine() {
   FFlagMode = ReadFlagMode();
@@ -126,10 +153,15 @@ std::int32_t TDecodeEngine::AddFrame(TFrameHead Head, const std::uint8_t* Data) 
     TFrameHead Old = Head;
     Old.DvrType = State.DvrType;
     TLockGuard Hold(FLock);
+    std::int32_t Closed = 0;
     try {
-      CloseOneChannel(Old);
+      Closed = CloseOneChannel(Old);
     } catch (...) {
     }
+    // A stream whose adapter could not close it is still the channel's (CloseOneChannel keeps it
+    // recorded): a second stream is not opened beside it, where the first one's port would stay
+    // taken with nothing left to close it. The next file head or close tries again.
+    if (Closed != 0 && State.DvrType != 0) return -1;
     TDecodeBase* Adapter = GetDecoder(Head);
     if (OpensOnFileHead(Head.DvrType)) {
       Result = Adapter ? Adapter->OpenStream(Head, Data) : -1;
@@ -179,7 +211,10 @@ std::int32_t TDecodeEngine::CloseOneChannel(TFrameHead Head) {
   const std::int32_t Result = Adapter->CloseStream(Head);
   if (State.CallBackState == 1 || State.CallBackState == 2) State.CallBackState = 1;
   if (State.SoundState == 1 || State.SoundState == 2) State.SoundState = 1;
-  State.DvrType = 0;
+  // A close the adapter could not finish leaves its player (and the vendor port) in place: the
+  // channel keeps its stream recorded, so control calls still reach it and a later close tries
+  // again, instead of the port staying taken until shutdown with no way to close it.
+  if (Result == 0 || Adapter->PlayerOf(Head) < 0) State.DvrType = 0;
   return Result;
 }
 

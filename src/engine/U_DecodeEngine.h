@@ -147,3 +147,24 @@ class TDecodeEngine {
 // The global engine pointer: null before Tarn_Decode_Initialize and after Tarn_Decode_ShutDown.
 TDecodeEngine* DecodeEngine();
 void SetDecodeEngine(TDecodeEngine* Engine);
+
+// The engine as a vendor callback holds it. Vendor threads call back whenever their library
+// decodes, also while the host shuts the library down: Tarn_Decode_ShutDown takes the engine out
+// of the global pointer and then waits until no callback holds it before destroying it, so a
+// callback either sees the whole engine for as long as it holds it, or none at all.
+class TEngineUse {
+ public:
+  TEngineUse();
+  ~TEngineUse();
+  TEngineUse(const TEngineUse&) = delete;
+  TEngineUse& operator=(const TEngineUse&) = delete;
+  explicit operator bool() const { return FEngine != nullptr; }
+  TDecodeEngine* operator->() const { return FEngine; }
+  TDecodeEngine* Get() const { return FEngine; }
+
+ private:
+  TDecodeEngine* FEngine;
+};
+// Empties the global pointer and returns the engine once no callback of another thread holds it
+// any more (the calling thread's own holds, e.g. a host callback shutting down, are not waited for).
+TDecodeEngine* TakeDecodeEngine();

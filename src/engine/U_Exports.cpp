@@ -56,11 +56,8 @@ ZORV_API int32_t ZORV_STDCALL Tarn_Decode_InitializeH3(const char* Dir, int32_t 
 
 ZORV_API int32_t ZORV_STDCALL Tarn_Decode_ShutDown(void) {
   try {
-    TDecodeEngine* Engine = DecodeEngine();
-    if (Engine) {
-      SetDecodeEngine(nullptr);
-      delete Engine;
-    }
+    // Vendor callbacks still running on the engine finish first (TEngineUse).
+    delete TakeDecodeEngine();
   } catch (...) {
   }
   return 0;

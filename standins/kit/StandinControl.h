@@ -13,6 +13,8 @@
 #define STANDIN_THROW 2  /* fail with an exception: a C++ exception natively; on Win32 a structured
                             exception with code STANDIN_EXCEPTION_CODE (RaiseException) */
 #define STANDIN_EXCEPTION_CODE 0xE05A5254u
+#define STANDIN_FAULT 3 /* write through a null pointer: an access violation on Win32 (a crash elsewhere) */
+#define STANDIN_HANG 4  /* block the calling thread for `value` ms, then do the work as usual */
 
 #ifdef __cplusplus
 extern "C" {
@@ -24,7 +26,7 @@ typedef int32_t (*Standin_ReadJournal_t)(char* buffer, int32_t capacity);
 /* Empties the journal. */
 typedef void (*Standin_ClearJournal_t)(void);
 /* Scripts the entry point `entry`: for the next `count` calls (-1 = until reset), do
- * `action` (STANDIN_RETURN with `value`, or STANDIN_THROW). action 0 removes the script.
+ * `action` (STANDIN_RETURN with `value`, STANDIN_THROW, STANDIN_FAULT, or STANDIN_HANG for `value` ms). action 0 removes the script.
  * Scripted calls are still journalled. */
 typedef void (*Standin_Script_t)(const char* entry, int32_t action, double value, int32_t count);
 /* Sets a named integer option of the stand-in (documented by each stand-in). */

@@ -1,11 +1,13 @@
 // Stand-in kit: journal, scripts, options, hooks and the exported Standin_* functions.
 #include "StandinKit.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <map>
 #include <mutex>
 #include <stdexcept>
+#include <thread>
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -94,6 +96,15 @@ std::optional<double> Enter(const char* name, std::initializer_list<Arg> args) {
     RaiseException(kStandinExceptionCode, EXCEPTION_NONCONTINUABLE, 0, nullptr);
 #endif
     throw std::runtime_error(std::string("scripted failure in ") + name);
+  }
+  if (script.action == STANDIN_FAULT) {
+    // A vendor library's own bug: a store through a null pointer.
+    volatile int* volatile nowhere = nullptr;
+    *nowhere = 1;
+  }
+  if (script.action == STANDIN_HANG) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(static_cast<long long>(script.value)));
+    return std::nullopt;
   }
   if (script.action == STANDIN_RETURN) return script.value;
   return std::nullopt;

@@ -63,6 +63,12 @@ void StandinClient::Return(const char* entry, double value, int count) const {
 void StandinClient::Throw(const char* entry, int count) const {
   if (script_) script_(entry, STANDIN_THROW, 0, count);
 }
+void StandinClient::Fault(const char* entry, int count) const {
+  if (script_) script_(entry, STANDIN_FAULT, 0, count);
+}
+void StandinClient::Hang(const char* entry, int ms, int count) const {
+  if (script_) script_(entry, STANDIN_HANG, ms, count);
+}
 void StandinClient::Unscript(const char* entry) const {
   if (script_) script_(entry, 0, 0, 0);
 }

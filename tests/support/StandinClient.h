@@ -29,6 +29,8 @@ class StandinClient {
 
   void Return(const char* entry, double value, int count = -1) const;  // scripted result
   void Throw(const char* entry, int count = -1) const;
+  void Fault(const char* entry, int count = -1) const;             // access violation (Win32)
+  void Hang(const char* entry, int ms, int count = -1) const;      // blocks ms, then works
   void Unscript(const char* entry) const;
   void SetOption(const char* name, std::int64_t value) const;
   std::int64_t Fire(const char* name, std::int64_t port, std::int64_t a = 0, std::int64_t b = 0) const;

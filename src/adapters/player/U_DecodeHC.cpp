@@ -206,7 +206,7 @@ void ZORV_STDCALL TDecodeHC::DecodeCallBack(std::int32_t Port, char* Buffer, std
   const auto* Picture = reinterpret_cast<const std::uint8_t*>(Buffer);
   DeliverPicture(DvrTypeCode, Port, Picture, static_cast<std::uint32_t>(Size), static_cast<std::uint32_t>(Width),
                  static_cast<std::uint32_t>(Height));
-  TDecodeEngine* Engine = DecodeEngine();
+  TEngineUse Engine;
   std::uint32_t Channel = 0;
   std::uint8_t Group = 0;
   if (!Engine || Engine->FindChannelByPort(DvrTypeCode, Port, Channel, Group) != 0) return;

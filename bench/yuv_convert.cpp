@@ -53,6 +53,7 @@ void ZorvBest(benchmark::State& state) {
   state.SetLabel(YuvConvert::KernelName(YuvConvert::BestKernel()));
   Zorv(state, YuvConvert::BestKernel());
 }
+void ZorvAvx512(benchmark::State& state) { Zorv(state, YuvConvert::Kernel::Avx512); }
 void ZorvAvx2(benchmark::State& state) { Zorv(state, YuvConvert::Kernel::Avx2); }
 void ZorvSse2(benchmark::State& state) { Zorv(state, YuvConvert::Kernel::Sse2); }
 void ZorvScalar(benchmark::State& state) { Zorv(state, YuvConvert::Kernel::Scalar); }
@@ -100,6 +101,7 @@ void Sizes(benchmark::internal::Benchmark* b) {
 BENCHMARK(ZorvBest)->Apply(Sizes);
 BENCHMARK(Swscale)->Apply(Sizes);
 BENCHMARK(Memcpy)->Apply(Sizes);
+BENCHMARK(ZorvAvx512)->Apply(Sizes);
 BENCHMARK(ZorvAvx2)->Apply(Sizes);
 BENCHMARK(ZorvSse2)->Apply(Sizes);
 BENCHMARK(ZorvScalar)->Apply(Sizes);

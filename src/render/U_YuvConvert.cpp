@@ -52,20 +52,21 @@ bool CpuHasAvx512() {
   if ((xcr0lo & 0xE6) != 0xE6) return false;
   unsigned a, b, c, d;
   __cpuid_count(7, 0, a, b, c, d);
-  const bool f = (b & (1u << 16)) != 0, bw = (b & (1u << 30)) != 0, vbmi = (c & (1u << 1)) != 0;
-  return f && bw && vbmi;
+  const bool f = (b & (1u << 16)) != 0, bw = (b & (1u << 30)) != 0, vl = (b & (1u << 31)) != 0;
+  const bool vbmi = (c & (1u << 1)) != 0;
+  return f && bw && vl && vbmi;
 }
 #endif
 
 
-RowPairKernel KernelFunction(Kernel kernel) {
+RowsKernel KernelFunction(Kernel kernel) {
   switch (kernel) {
-    case Kernel::Avx512: return RowPairAvx512;
-    case Kernel::Avx2: return RowPairAvx2;
-    case Kernel::Sse2: return RowPairSse2;
+    case Kernel::Avx512: return ConvertAvx512;
+    case Kernel::Avx2: return ConvertAvx2;
+    case Kernel::Sse2: return ConvertSse2;
     case Kernel::Scalar: break;
   }
-  return RowPairScalar;
+  return ConvertScalar;
 }
 
 }  // namespace
@@ -88,6 +89,15 @@ void RowPairScalar(const std::uint8_t* y0, const std::uint8_t* y1, const std::ui
         p[2] = Component(yy + r);
       }
     }
+  }
+}
+
+void ConvertScalar(const Rows& rows) {
+  for (int k = 0; k < rows.rowPairs; ++k) {
+    const std::uint8_t* y0 = rows.y + 2 * k * rows.lumaStride;
+    std::uint8_t* out0 = rows.out + 2 * k * rows.outStride;
+    RowPairScalar(y0, y0 + rows.lumaStride, rows.cb + k * rows.chromaStride,
+                  rows.cr + k * rows.chromaStride, out0, out0 + rows.outStride, rows.pairs);
   }
 }
 
@@ -137,19 +147,19 @@ int ConvertWith(Kernel kernel, const std::uint8_t* contiguous, const std::uint8_
   }
   if (y == nullptr || cb == nullptr || cr == nullptr) return 0;
   if (!KernelSupported(kernel)) kernel = BestKernel();
-  const RowPairKernel rowPair = KernelFunction(kernel);
-
-  const std::size_t stride = static_cast<std::size_t>(Rgb24Stride(width));
-  const std::size_t lumaStride = static_cast<std::size_t>(width);
-  const std::size_t chromaStride = static_cast<std::size_t>(width / 2);
-  const int pairs = width / 2;
-  for (int k = 0; k < height / 2; ++k) {
-    // Bottom-up: picture row 2k is image row height-1-2k.
-    const std::size_t top = static_cast<std::size_t>(height - 1 - 2 * k);
-    const std::uint8_t* y0 = y + static_cast<std::size_t>(2 * k) * lumaStride;
-    rowPair(y0, y0 + lumaStride, cb + k * chromaStride, cr + k * chromaStride,
-            out + top * stride, out + (top - 1) * stride, pairs);
-  }
+  // Bottom-up: picture row 0 is the image's last row.
+  const std::ptrdiff_t stride = static_cast<std::ptrdiff_t>(Rgb24Stride(width));
+  Rows rows;
+  rows.y = y;
+  rows.cb = cb;
+  rows.cr = cr;
+  rows.lumaStride = width;
+  rows.chromaStride = width / 2;
+  rows.out = out + static_cast<std::ptrdiff_t>(height - 1) * stride;
+  rows.outStride = -stride;
+  rows.pairs = width / 2;
+  rows.rowPairs = height / 2;
+  KernelFunction(kernel)(rows);
   return 0;
 }
 

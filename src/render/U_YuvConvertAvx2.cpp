@@ -1,15 +1,14 @@
-// AVX2 row-pair kernel of the YUV conversion, byte-exact with RowPairScalar.
+// AVX2 kernel of the YUV conversion, byte-exact with RowPairScalar.
 //
-// Each component is floor((L + C) / 1000) clamped to 0..255, with the luma term L = 1164 * Y
-// and the chroma term C (the block's chroma products, minus 1164 * 16). Negative sums clamp to
-// 0 whichever way the division rounds, so flooring equals the formula's truncation. Split both
-// terms by 1000: L = 1000 Lq + Lr and C = 1000 Cq + Cr with remainders in 0..999; then
-//   floor((L + C) / 1000) = Lq + Cq + (Lr + Cr >= 1000 ? 1 : 0) = Lq + Cq - (Lr > 999 - Cr),
-// all in 16-bit lanes. The chroma split is made once per 2 x 2 block; the luma
-// split per pixel: Lq = (2Y * 38142) >> 16 exactly for Y in 0..255, Lr = 1164 Y - 1000 Lq.
-// Every split was checked against exact division for all of its inputs.
-// Even and odd pixels of a row go to separate vectors, so lane j of every vector belongs to
-// chroma sample j and the chroma terms are never duplicated.
+// The arithmetic is that of the AVX-512 kernel (see U_YuvConvertAvx512.cpp): per component
+// Lq + H + (F > ~G), with the pixel words Lq, F of Y * 76284 and the block words H, G. AVX2
+// compares only signed words, so F and ~G are both kept with their top bit flipped (x ^ 0x8000),
+// which turns the unsigned comparison into a signed one; the flip costs one operation per pixel
+// vector and none per block (it is folded into the block constants).
+//
+// 16 pixel pairs of both rows of a row pair per step; even and odd pixels in separate vectors.
+// Rows end with a step that overlaps the one before; rows of fewer than 16 pairs are done by
+// the scalar formula.
 #include <immintrin.h>
 
 #include "U_YuvConvertKernels.h"
@@ -37,38 +36,48 @@ constexpr ShuffleMasks MakeShuffleMasks() {
 
 constexpr ShuffleMasks kShuffleMasks = MakeShuffleMasks();
 
+inline __m256i Set(int value) { return _mm256_set1_epi16(static_cast<short>(value)); }
+
 struct Constants {
-  __m256i c18, c72, c277, c1596, c88, c223, c25600, c53248, cMinus391, cMinus813, c2488, c133;
-  __m256i divMagic, c999, zero;
-  __m256i lowByte, lumaMagic, c1164, thousand;
+  __m256i lowByte, lumaFraction, topBit, ones;
+  __m256i c4, c285, cMinus1180, c23069, c1180, c32766;                // blue
+  __m256i c39059, c29885, c5769, c223;                                // red
+  __m256i c1000, cMinus65, c35128, c33555;                             // green
+  __m256i c25600, c53248, cMinus391, cMinus813, c2488, c133;
   __m256i shuffle[3][3];
 };
 
 inline Constants MakeConstants() {
   Constants k;
-  k.c18 = _mm256_set1_epi16(18);
-  k.c72 = _mm256_set1_epi16(72);
-  k.c277 = _mm256_set1_epi16(277);
-  k.c1596 = _mm256_set1_epi16(1596);
-  k.c88 = _mm256_set1_epi16(88);
-  k.c223 = _mm256_set1_epi16(223);
-  k.c25600 = _mm256_set1_epi16(static_cast<short>(25600));
-  k.c53248 = _mm256_set1_epi16(static_cast<short>(53248));
-  k.cMinus391 = _mm256_set1_epi16(-391);
-  k.cMinus813 = _mm256_set1_epi16(-813);
-  k.c2488 = _mm256_set1_epi16(2488);
-  k.c133 = _mm256_set1_epi16(133);
-  k.divMagic = _mm256_set1_epi16(66);
-  k.c999 = _mm256_set1_epi16(999);
-  k.zero = _mm256_setzero_si256();
-  k.lowByte = _mm256_set1_epi16(0x00FF);
-  k.lumaMagic = _mm256_set1_epi16(static_cast<short>(38142));
-  k.c1164 = _mm256_set1_epi16(1164);
-  k.thousand = _mm256_set1_epi16(1000);
+  k.lowByte = Set(0x00FF);
+  k.lumaFraction = Set(10748);
+  k.topBit = Set(0x8000);
+  k.ones = Set(-1);
+  k.c4 = Set(4);
+  k.c285 = Set(285);
+  k.cMinus1180 = Set(-1180);
+  k.c23069 = Set(23069);
+  k.c1180 = Set(1180);
+  k.c32766 = Set(32766);  // -2 with the top bit flipped
+  k.c39059 = Set(39059);
+  k.c29885 = Set(29885);
+  k.c5769 = Set(5769);
+  k.c223 = Set(223);
+  k.c1000 = Set(1000);
+  k.cMinus65 = Set(-65);
+  k.c35128 = Set(35128);
+  k.c33555 = Set(33555);
+  k.c25600 = Set(25600);
+  k.c53248 = Set(53248);
+  k.cMinus391 = Set(-391);
+  k.cMinus813 = Set(-813);
+  k.c2488 = Set(2488);
+  k.c133 = Set(133);
   // Keep the multipliers opaque: the compiler would otherwise turn each vector multiply by a
   // known constant into a longer chain of shifts and adds.
-  __m256i* const multipliers[] = {&k.c18,      &k.c1596,   &k.c25600, &k.c53248,    &k.cMinus391,
-                                  &k.cMinus813, &k.divMagic, &k.thousand, &k.lumaMagic, &k.c1164};
+  __m256i* const multipliers[] = {&k.lumaFraction, &k.cMinus1180, &k.c23069,  &k.c1180,   &k.c39059,
+                                  &k.c29885,       &k.c1000,      &k.cMinus65, &k.c35128,  &k.c33555,
+                                  &k.c25600,       &k.c53248,     &k.cMinus391, &k.cMinus813};
   for (__m256i* m : multipliers) __asm__("" : "+x"(*m));
   for (int c = 0; c < 3; ++c)
     for (int v = 0; v < 3; ++v)
@@ -77,22 +86,51 @@ inline Constants MakeConstants() {
   return k;
 }
 
-// Splits S (0..32767) by 1000: q = floor(S / 1000) and D = 999 - (S - 1000 q). The estimate
-// (S * 66) >> 16 is q or q + 1; a negative remainder corrects it.
-inline void Split(__m256i s, const Constants& k, __m256i& q, __m256i& d) {
-  const __m256i q0 = _mm256_mulhi_epu16(s, k.divMagic);
-  const __m256i r0 = _mm256_sub_epi16(s, _mm256_mullo_epi16(q0, k.thousand));
-  const __m256i negative = _mm256_cmpgt_epi16(k.zero, r0);
-  q = _mm256_add_epi16(q0, negative);
-  d = _mm256_sub_epi16(_mm256_sub_epi16(k.c999, r0), _mm256_and_si256(negative, k.thousand));
-}
-
-struct Chroma {
-  __m256i cqB, dB, cqG, dG, cqR, dR;
+// Block words of one component: H, and ~G with its top bit flipped.
+struct Words {
+  __m256i h, notG;
 };
 
-inline __m256i Component(__m256i lq, __m256i lr, __m256i cq, __m256i d) {
-  return _mm256_sub_epi16(_mm256_add_epi16(lq, cq), _mm256_cmpgt_epi16(lr, d));
+struct Chroma {
+  Words blue, green, red;
+};
+
+// The block words of a component from K = 1000 A + S, 0 <= S < 32768 (see the AVX-512 kernel).
+inline Words FromRemainder(__m256i a, __m256i s, const Constants& k) {
+  Words w;
+  w.h = _mm256_add_epi16(a, _mm256_srli_epi16(_mm256_mulhi_epu16(s, k.c33555), 9));
+  w.notG = _mm256_add_epi16(_mm256_sub_epi16(_mm256_mullo_epi16(s, k.cMinus65), _mm256_mulhi_epu16(s, k.c35128)),
+                            k.c32766);
+  return w;
+}
+
+inline Chroma ChromaOf(__m256i u, __m256i v, const Constants& k) {
+  Chroma ch;
+  // Blue, as in the AVX-512 kernel.
+  const __m256i u4 = _mm256_add_epi16(u, k.c4);
+  ch.blue.h = _mm256_add_epi16(_mm256_sub_epi16(_mm256_add_epi16(u4, u4), k.c285), _mm256_mulhi_epu16(u4, k.c1180));
+  ch.blue.notG = _mm256_add_epi16(_mm256_add_epi16(_mm256_mullo_epi16(u4, k.cMinus1180), _mm256_mulhi_epu16(u4, k.c23069)),
+                                  k.c32766);
+  // Red: G = low + floor(V * 29885 / 65536) + 5769 with low = 39059 V modulo 65536, and its
+  // carry (G < low, compared with both top bits flipped; flipping low flips G).
+  const __m256i lowFlipped = _mm256_xor_si256(_mm256_mullo_epi16(v, k.c39059), k.topBit);
+  const __m256i gFlipped = _mm256_add_epi16(_mm256_add_epi16(lowFlipped, _mm256_mulhi_epu16(v, k.c29885)),
+                                            k.c5769);
+  const __m256i carry = _mm256_cmpgt_epi16(lowFlipped, gFlipped);  // -1 or 0
+  ch.red.h = _mm256_sub_epi16(_mm256_add_epi16(_mm256_sub_epi16(v, k.c223), _mm256_mulhi_epu16(v, k.c39059)), carry);
+  ch.red.notG = _mm256_xor_si256(gFlipped, k.ones);
+  // Green, as in the AVX-512 kernel.
+  const __m256i h = _mm256_add_epi16(_mm256_mulhi_epu16(u, k.c25600), _mm256_mulhi_epu16(v, k.c53248));
+  ch.green = FromRemainder(
+      _mm256_sub_epi16(k.c133, h),
+      _mm256_add_epi16(_mm256_add_epi16(_mm256_mullo_epi16(u, k.cMinus391), _mm256_mullo_epi16(v, k.cMinus813)),
+                       _mm256_add_epi16(_mm256_mullo_epi16(h, k.c1000), k.c2488)),
+      k);
+  return ch;
+}
+
+inline __m256i Component(__m256i lq, __m256i fFlipped, const Words& w) {
+  return _mm256_sub_epi16(_mm256_add_epi16(lq, w.h), _mm256_cmpgt_epi16(fFlipped, w.notG));
 }
 
 inline __m256i Chunk(int c, __m256i p1, __m256i p2, __m256i p3, const Constants& k) {
@@ -105,13 +143,13 @@ inline __m256i Chunk(int c, __m256i p1, __m256i p2, __m256i p3, const Constants&
 inline void Row32(const std::uint8_t* yRow, const Chroma& ch, std::uint8_t* out, const Constants& k) {
   const __m256i y = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(yRow));
   const __m256i ye = _mm256_and_si256(y, k.lowByte), yo = _mm256_srli_epi16(y, 8);
-  const __m256i lqE = _mm256_mulhi_epu16(_mm256_add_epi16(ye, ye), k.lumaMagic);
-  const __m256i lqO = _mm256_mulhi_epu16(_mm256_add_epi16(yo, yo), k.lumaMagic);
-  const __m256i lrE = _mm256_sub_epi16(_mm256_mullo_epi16(ye, k.c1164), _mm256_mullo_epi16(lqE, k.thousand));
-  const __m256i lrO = _mm256_sub_epi16(_mm256_mullo_epi16(yo, k.c1164), _mm256_mullo_epi16(lqO, k.thousand));
-  const __m256i p1 = _mm256_packus_epi16(Component(lqE, lrE, ch.cqB, ch.dB), Component(lqE, lrE, ch.cqG, ch.dG));
-  const __m256i p2 = _mm256_packus_epi16(Component(lqE, lrE, ch.cqR, ch.dR), Component(lqO, lrO, ch.cqB, ch.dB));
-  const __m256i p3 = _mm256_packus_epi16(Component(lqO, lrO, ch.cqG, ch.dG), Component(lqO, lrO, ch.cqR, ch.dR));
+  const __m256i lqE = _mm256_add_epi16(_mm256_mulhi_epu16(ye, k.lumaFraction), ye);
+  const __m256i lqO = _mm256_add_epi16(_mm256_mulhi_epu16(yo, k.lumaFraction), yo);
+  const __m256i fE = _mm256_xor_si256(_mm256_mullo_epi16(ye, k.lumaFraction), k.topBit);
+  const __m256i fO = _mm256_xor_si256(_mm256_mullo_epi16(yo, k.lumaFraction), k.topBit);
+  const __m256i p1 = _mm256_packus_epi16(Component(lqE, fE, ch.blue), Component(lqE, fE, ch.green));
+  const __m256i p2 = _mm256_packus_epi16(Component(lqE, fE, ch.red), Component(lqO, fO, ch.blue));
+  const __m256i p3 = _mm256_packus_epi16(Component(lqO, fO, ch.green), Component(lqO, fO, ch.red));
   const __m256i c0 = Chunk(0, p1, p2, p3, k), c1 = Chunk(1, p1, p2, p3, k), c2 = Chunk(2, p1, p2, p3, k);
   _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm256_castsi256_si128(c0));
   _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16), _mm256_castsi256_si128(c1));
@@ -121,39 +159,36 @@ inline void Row32(const std::uint8_t* yRow, const Chroma& ch, std::uint8_t* out,
   _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 80), _mm256_extracti128_si256(c2, 1));
 }
 
+// 16 pixel pairs of a row pair from pair j.
+inline void Step(const std::uint8_t* y0, const std::uint8_t* y1, const std::uint8_t* cb, const std::uint8_t* cr,
+                 std::uint8_t* out0, std::uint8_t* out1, int j, const Constants& k) {
+  const Chroma ch = ChromaOf(_mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(cb + j))),
+                             _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(cr + j))), k);
+  Row32(y0 + 2 * j, ch, out0 + 6 * j, k);
+  Row32(y1 + 2 * j, ch, out1 + 6 * j, k);
+}
+
 }  // namespace
 
-void RowPairAvx2(const std::uint8_t* y0, const std::uint8_t* y1, const std::uint8_t* cb,
-                 const std::uint8_t* cr, std::uint8_t* out0, std::uint8_t* out1, int pairs) {
+void ConvertAvx2(const Rows& rows) {
   const Constants k = MakeConstants();
-  int j = 0;
-  for (; j + 16 <= pairs; j += 16) {
-    const __m256i u = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(cb + j)));
-    const __m256i v = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(cr + j)));
-    Chroma ch;
-    __m256i q;
-    // Blue: C = 2018 U - 276928 = 1000 (2U - 277) + S, S = 18 U + 72 in 72..4662.
-    Split(_mm256_add_epi16(_mm256_mullo_epi16(u, k.c18), k.c72), k, q, ch.dB);
-    ch.cqB = _mm256_add_epi16(_mm256_sub_epi16(_mm256_add_epi16(u, u), k.c277), q);
-    // Red: C = 1596 V - 222912 = 1000 (A - 223) + S, A = floor(1.5 V), S in 88..25068
-    // (computed modulo 2^16).
-    const __m256i aR = _mm256_add_epi16(v, _mm256_srli_epi16(v, 1));
-    Split(_mm256_add_epi16(_mm256_sub_epi16(_mm256_mullo_epi16(v, k.c1596), _mm256_mullo_epi16(aR, k.thousand)), k.c88),
-          k, q, ch.dR);
-    ch.cqR = _mm256_add_epi16(_mm256_sub_epi16(aR, k.c223), q);
-    // Green: C = -391 U - 813 V + 135488 = 1000 (133 - h) + S, h = floor(100 U / 256) +
-    // floor(208 V / 256), S in 360..2488.
-    const __m256i h = _mm256_add_epi16(_mm256_mulhi_epu16(u, k.c25600), _mm256_mulhi_epu16(v, k.c53248));
-    Split(_mm256_add_epi16(_mm256_add_epi16(_mm256_mullo_epi16(u, k.cMinus391), _mm256_mullo_epi16(v, k.cMinus813)),
-                           _mm256_add_epi16(_mm256_mullo_epi16(h, k.thousand), k.c2488)),
-          k, q, ch.dG);
-    ch.cqG = _mm256_add_epi16(_mm256_sub_epi16(k.c133, h), q);
-    Row32(y0 + 2 * j, ch, out0 + 6 * j, k);
-    Row32(y1 + 2 * j, ch, out1 + 6 * j, k);
+  const int pairs = rows.pairs;
+  for (int n = 0; n < rows.rowPairs; ++n) {
+    const std::uint8_t* y0 = rows.y + 2 * n * rows.lumaStride;
+    const std::uint8_t* y1 = y0 + rows.lumaStride;
+    const std::uint8_t* cb = rows.cb + n * rows.chromaStride;
+    const std::uint8_t* cr = rows.cr + n * rows.chromaStride;
+    std::uint8_t* out0 = rows.out + 2 * n * rows.outStride;
+    std::uint8_t* out1 = out0 + rows.outStride;
+    if (pairs < 16) {
+      RowPairScalar(y0, y1, cb, cr, out0, out1, pairs);
+      continue;
+    }
+    int j = 0;
+    for (; j + 16 <= pairs; j += 16) Step(y0, y1, cb, cr, out0, out1, j, k);
+    if (j < pairs) Step(y0, y1, cb, cr, out0, out1, pairs - 16, k);
   }
   _mm256_zeroupper();
-  if (j < pairs)
-    RowPairScalar(y0 + 2 * j, y1 + 2 * j, cb + j, cr + j, out0 + 6 * j, out1 + 6 * j, pairs - j);
 }
 
 }  // namespace YuvConvert

@@ -90,6 +90,7 @@ inline void Row16(const std::uint8_t* yRow, __m128i cbLo, __m128i cbHi, __m128i 
 
 }  // namespace
 
+namespace {
 void RowPairSse2(const std::uint8_t* y0, const std::uint8_t* y1, const std::uint8_t* cb,
                  const std::uint8_t* cr, std::uint8_t* out0, std::uint8_t* out1, int pairs) {
   const Coefficients k = MakeCoefficients();
@@ -109,6 +110,17 @@ void RowPairSse2(const std::uint8_t* y0, const std::uint8_t* y1, const std::uint
   }
   if (j < pairs)
     RowPairScalar(y0 + 2 * j, y1 + 2 * j, cb + j, cr + j, out0 + 6 * j, out1 + 6 * j, pairs - j);
+}
+
+}  // namespace
+
+void ConvertSse2(const Rows& rows) {
+  for (int k = 0; k < rows.rowPairs; ++k) {
+    const std::uint8_t* y0 = rows.y + 2 * k * rows.lumaStride;
+    std::uint8_t* out0 = rows.out + 2 * k * rows.outStride;
+    RowPairSse2(y0, y0 + rows.lumaStride, rows.cb + k * rows.chromaStride,
+                  rows.cr + k * rows.chromaStride, out0, out0 + rows.outStride, rows.pairs);
+  }
 }
 
 }  // namespace YuvConvert

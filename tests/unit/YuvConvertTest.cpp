@@ -153,31 +153,38 @@ TEST(YuvConvert, ContiguousLayoutIsLumaCrCb) {
   EXPECT_EQ(fromPlanes, fromContiguous);
 }
 
-// Every (Y, Cb, Cr) triple once per fast kernel: each 32768 x 2 picture holds one Cr value,
-// all 256 Cb values (a run of 64 chroma blocks each) and all 256 Y values per Cb (4 per block).
+// A picture holding one Cr value, all 256 Cb values (64 chroma blocks each) and all 256 Y
+// values per Cb (4 per block): the 16384 blocks fill rows of `pairs` blocks, the last row pair
+// repeating blocks from the start.
+Planes AllTriplesOfOneCr(int pairs, std::uint8_t cr) {
+  const int kBlocks = 16384, rowPairs = (kBlocks + pairs - 1) / pairs, width = 2 * pairs;
+  Planes p(width, 2 * rowPairs);
+  std::fill(p.cr.begin(), p.cr.end(), cr);
+  for (int n = 0; n < rowPairs * pairs; ++n) {
+    const int block = n % kBlocks, rowPair = n / pairs, j = n % pairs, y = 4 * (block % 64);
+    p.cb[size_t(rowPair) * pairs + j] = static_cast<std::uint8_t>(block / 64);
+    std::uint8_t* top = p.y.data() + size_t(2 * rowPair) * width + 2 * j;
+    top[0] = static_cast<std::uint8_t>(y);
+    top[1] = static_cast<std::uint8_t>(y + 1);
+    top[width] = static_cast<std::uint8_t>(y + 2);
+    top[width + 1] = static_cast<std::uint8_t>(y + 3);
+  }
+  return p;
+}
+
+// Every (Y, Cb, Cr) triple through every fast kernel, once for each way a kernel walks a row:
+// rows of 32 pixel pairs (the widest steps), 16 pairs (the narrower steps), 15 pairs (rows
+// shorter than any step) and 44 pairs (a last step overlapping the one before).
 TEST(YuvConvert, FastKernelsMatchTheFormulaForEveryTriple) {
   const std::vector<Kernel> kernels = FastKernels();
   if (kernels.empty()) GTEST_SKIP() << "no SIMD kernel runs on this processor";
-  const int width = 32768;
-  Planes p(width, 2);
-  for (int j = 0; j < width / 2; ++j) {
-    p.cb[j] = static_cast<std::uint8_t>(j / 64);
-    const int y = 4 * (j % 64);
-    p.y[2 * j] = static_cast<std::uint8_t>(y);
-    p.y[2 * j + 1] = static_cast<std::uint8_t>(y + 1);
-    p.y[width + 2 * j] = static_cast<std::uint8_t>(y + 2);
-    p.y[width + 2 * j + 1] = static_cast<std::uint8_t>(y + 3);
-  }
-  const size_t size = size_t(Rgb24ImageSize(width, 2));
-  Bytes expected(size), actual(size);
-  for (int cr = 0; cr < 256; ++cr) {
-    std::fill(p.cr.begin(), p.cr.end(), static_cast<std::uint8_t>(cr));
-    YuvConvert::ConvertWith(Kernel::Scalar, nullptr, p.y.data(), p.cb.data(), p.cr.data(), expected.data(), width, 2);
-    for (Kernel k : kernels) {
-      std::fill(actual.begin(), actual.end(), 0xCD);
-      YuvConvert::ConvertWith(k, nullptr, p.y.data(), p.cb.data(), p.cr.data(), actual.data(), width, 2);
-      ASSERT_TRUE(std::memcmp(expected.data(), actual.data(), size) == 0)
-          << YuvConvert::KernelName(k) << " differs for Cr " << cr;
+  for (int pairs : {32, 16, 15, 44}) {
+    for (int cr = 0; cr < 256; ++cr) {
+      const Planes p = AllTriplesOfOneCr(pairs, static_cast<std::uint8_t>(cr));
+      const Bytes expected = Convert(Kernel::Scalar, p);
+      for (Kernel k : kernels)
+        ASSERT_TRUE(expected == Convert(k, p))
+            << YuvConvert::KernelName(k) << " differs for Cr " << cr << " in rows of " << pairs << " pairs";
     }
   }
 }

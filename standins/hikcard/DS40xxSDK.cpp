@@ -194,6 +194,20 @@ struct Card {
     return ch < 0 ? nullptr : players.Get(ch);
   }
 
+  // Stores a per-channel setting of an opened handle: 0, or -1 for any other handle.
+  LONG Store(HANDLE h, std::atomic<std::int64_t> ChannelState::*setting, std::int64_t value) {
+    const int ch = ChannelOf(h);
+    if (ch < 0) return -1;
+    channels[static_cast<std::size_t>(ch)].*setting = value;
+    return 0;
+  }
+  // Runs act on the player of an opened handle: 0 when it says so, -1 otherwise.
+  template <class F>
+  LONG OnPlayer(HANDLE h, F&& act) {
+    kit::Player* p = PlayerOf(h);
+    return p != nullptr && act(*p) ? 0 : -1;
+  }
+
   // Whether this image call is to deliver a blank picture (counts the option down).
   bool TakeBlank() {
     std::lock_guard<std::mutex> lock(blankMutex);
@@ -268,10 +282,7 @@ STANDIN_EXPORT LONG ZORV_STDCALL HW_ReleaseDirectDraw() {
 
 STANDIN_EXPORT LONG ZORV_STDCALL HW_SetStreamOpenMode(HANDLE h, UINT mode) {
   STANDIN_ENTER(LONG, "HW_SetStreamOpenMode", h, mode);
-  const int ch = TheCard().ChannelOf(h);
-  if (ch < 0) return -1;
-  TheCard().channels[static_cast<std::size_t>(ch)].openMode = mode;
-  return 0;
+  return TheCard().Store(h, &ChannelState::openMode, mode);
 }
 
 // A stream opened again (a new session of the library over a running card) starts afresh.
@@ -285,38 +296,30 @@ STANDIN_EXPORT LONG ZORV_STDCALL HW_OpenStream(HANDLE h, const std::uint8_t* hea
 
 STANDIN_EXPORT LONG ZORV_STDCALL HW_CloseStream(HANDLE h) {
   STANDIN_ENTER(LONG, "HW_CloseStream", h);
-  kit::Player* p = TheCard().PlayerOf(h);
-  if (p == nullptr) return -1;
-  p->Close();
-  return 0;
+  return TheCard().OnPlayer(h, [](kit::Player& p) {
+    p.Close();
+    return true;
+  });
 }
 
 STANDIN_EXPORT LONG ZORV_STDCALL HW_SetDecoderPostProcess(HANDLE h, UINT value) {
   STANDIN_ENTER(LONG, "HW_SetDecoderPostProcess", h, value);
-  const int ch = TheCard().ChannelOf(h);
-  if (ch < 0) return -1;
-  TheCard().channels[static_cast<std::size_t>(ch)].postProcess = value;
-  return 0;
+  return TheCard().Store(h, &ChannelState::postProcess, value);
 }
 
 STANDIN_EXPORT LONG ZORV_STDCALL HW_SetSpeed(HANDLE h, LONG speed) {
   STANDIN_ENTER(LONG, "HW_SetSpeed", h, speed);
-  const int ch = TheCard().ChannelOf(h);
-  if (ch < 0) return -1;
-  TheCard().channels[static_cast<std::size_t>(ch)].speed = speed;
-  return 0;
+  return TheCard().Store(h, &ChannelState::speed, speed);
 }
 
 STANDIN_EXPORT LONG ZORV_STDCALL HW_Play(HANDLE h) {
   STANDIN_ENTER(LONG, "HW_Play", h);
-  kit::Player* p = TheCard().PlayerOf(h);
-  return p != nullptr && p->Play(0) ? 0 : -1;
+  return TheCard().OnPlayer(h, [](kit::Player& p) { return p.Play(0); });
 }
 
 STANDIN_EXPORT LONG ZORV_STDCALL HW_Stop(HANDLE h) {
   STANDIN_ENTER(LONG, "HW_Stop", h);
-  kit::Player* p = TheCard().PlayerOf(h);
-  return p != nullptr && p->Stop() ? 0 : -1;
+  return TheCard().OnPlayer(h, [](kit::Player& p) { return p.Stop(); });
 }
 
 STANDIN_EXPORT LONG ZORV_STDCALL HW_SetDisplayPara(HANDLE h, const DisplayPara* para) {
@@ -345,10 +348,11 @@ STANDIN_EXPORT DWORD ZORV_STDCALL HW_InputData(HANDLE h, const std::uint8_t* dat
 #ifndef STANDIN_WITHOUT_HW_ResetStream
 STANDIN_EXPORT LONG ZORV_STDCALL HW_ResetStream(HANDLE h) {
   STANDIN_ENTER(LONG, "HW_ResetStream", h);
-  kit::Player* p = TheCard().PlayerOf(h);
-  if (p == nullptr || !p->IsOpen()) return -1;
-  p->ResetBuffer();
-  return 0;
+  return TheCard().OnPlayer(h, [](kit::Player& p) {
+    if (!p.IsOpen()) return false;
+    p.ResetBuffer();
+    return true;
+  });
 }
 #endif
 
@@ -356,26 +360,23 @@ STANDIN_EXPORT LONG ZORV_STDCALL HW_ResetStream(HANDLE h) {
 
 STANDIN_EXPORT LONG ZORV_STDCALL HW_PlaySound(HANDLE h) {
   STANDIN_ENTER(LONG, "HW_PlaySound", h);
-  kit::Player* p = TheCard().PlayerOf(h);
-  if (p == nullptr) return -1;
-  p->SetSound(true);
-  return 0;
+  return TheCard().OnPlayer(h, [](kit::Player& p) {
+    p.SetSound(true);
+    return true;
+  });
 }
 
 STANDIN_EXPORT LONG ZORV_STDCALL HW_StopSound(HANDLE h) {
   STANDIN_ENTER(LONG, "HW_StopSound", h);
-  kit::Player* p = TheCard().PlayerOf(h);
-  if (p == nullptr) return -1;
-  p->SetSound(false);
-  return 0;
+  return TheCard().OnPlayer(h, [](kit::Player& p) {
+    p.SetSound(false);
+    return true;
+  });
 }
 
 STANDIN_EXPORT LONG ZORV_STDCALL HW_SetAudioPreview(HANDLE h, BOOL on) {
   STANDIN_ENTER(LONG, "HW_SetAudioPreview", h, on);
-  const int ch = TheCard().ChannelOf(h);
-  if (ch < 0) return -1;
-  TheCard().channels[static_cast<std::size_t>(ch)].preview = on;
-  return 0;
+  return TheCard().Store(h, &ChannelState::preview, on);
 }
 
 // Routes card channel `channel` to audio output `output` (open), or takes it off (not open).

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -605,6 +606,25 @@ TEST_F(DecodeHikHardSnapTest, ACardLibraryThatRaisesEndsTheTries) {
   EXPECT_TRUE(Logged(Log, "decoderdll 硬件解码抓帧失败1"));
   EXPECT_TRUE(Logged(Log, "decoderdll 硬件解码抓帧失败2"));
   EXPECT_GT(Snap(), 0);
+}
+
+TEST_F(DecodeHikHardSnapTest, APictureWithNowhereToWriteItFailsWithTheThirdLine) {
+#ifdef _WIN32
+  GTEST_SKIP() << "the temporary directory is the test's to move only in the POSIX build";
+#else
+  OpenWithPicture();
+  const char* Env = std::getenv("TMPDIR");
+  const std::string Old = Env ? Env : "";
+  setenv("TMPDIR", (Root() + "no-such-temp-dir").c_str(), 1);
+  const std::int32_t Bytes = Snap();
+  if (Env)
+    setenv("TMPDIR", Old.c_str(), 1);
+  else
+    unsetenv("TMPDIR");
+  EXPECT_EQ(Bytes, -1);
+  EXPECT_EQ(Card.Count("HW_GetYV12Image("), 1);
+  EXPECT_TRUE(Logged(TakeLogMessages(), "decoderdll 硬件解码抓帧失败3"));
+#endif
 }
 
 // ---- pauses in real time -------------------------------------------------------------------

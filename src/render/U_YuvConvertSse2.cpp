@@ -1,11 +1,11 @@
-// SSE2 row-pair kernel of the YUV conversion, byte-exact with RowPairScalar.
+// SSE2 kernel of the YUV conversion, byte-exact with RowPairScalar.
 //
-// Per component the scalar formula is clamp((1164*(Y-16) + chroma term) div 1000). Negative
-// sums clamp to 0 whichever way the division rounds, so the result equals
-// min(255, floor(max(v, 0) / 1000)) = min(255, floor(floor(v / 8) / 125)). v comes from
-// pmaddwd on (Y-16, C-128) pairs in 32 bits; floor(v / 8) saturated to 16 bits keeps every
-// result (>= 32000 means 255 anyway), and floor(w / 125) for 0 <= w < 32768 is exactly
-// (w * 33555) >> 22.
+// The arithmetic is that of the AVX-512 kernel (see U_YuvConvertAvx512.cpp): per component
+// Lq + H + (F > ~G), with the pixel words Lq, F of Y * 76284 and the block words H, G; as in
+// the AVX2 kernel, F and ~G are kept with their top bit flipped so that a signed comparison
+// gives the unsigned one. 8 pixel pairs of both rows of a row pair per step, pixels in their
+// order (each block word taken twice); rows end with a step that overlaps the one before, and
+// rows of fewer than 8 pairs are done by the scalar formula.
 #include <emmintrin.h>
 
 #include "U_YuvConvertKernels.h"
@@ -13,40 +13,105 @@
 namespace YuvConvert {
 namespace {
 
-struct Coefficients {
-  __m128i blue, greenCr, greenCb, red, lumaBias, chromaBias, zero, magic;
+inline __m128i Set(int value) { return _mm_set1_epi16(static_cast<short>(value)); }
+
+struct Constants {
+  __m128i zero, lumaFraction, topBit, ones;
+  __m128i c4, c285, cMinus1180, c23069, c1180, c32766;   // blue
+  __m128i c39059, c29885, c5769, c223;                   // red
+  __m128i c1000, cMinus65, c35128, c33555;               // green
+  __m128i c25600, c53248, cMinus391, cMinus813, c2488, c133;
 };
 
-inline Coefficients MakeCoefficients() {
-  Coefficients k;
-  // Pairs are (luma, chroma) 16-bit words: the low word takes the first coefficient.
-  k.blue = _mm_set1_epi32((2018 << 16) | 1164);
-  k.red = _mm_set1_epi32((1596 << 16) | 1164);
-  k.greenCr = _mm_set1_epi32(static_cast<int>((static_cast<unsigned>(-813) << 16) | 1164u));
-  k.greenCb = _mm_set1_epi32(static_cast<int>(static_cast<unsigned>(-391) << 16));
-  k.lumaBias = _mm_set1_epi16(16);
-  k.chromaBias = _mm_set1_epi16(128);
+inline Constants MakeConstants() {
+  Constants k;
   k.zero = _mm_setzero_si128();
-  k.magic = _mm_set1_epi16(static_cast<short>(33555));
+  k.lumaFraction = Set(10748);
+  k.topBit = Set(0x8000);
+  k.ones = Set(-1);
+  k.c4 = Set(4);
+  k.c285 = Set(285);
+  k.cMinus1180 = Set(-1180);
+  k.c23069 = Set(23069);
+  k.c1180 = Set(1180);
+  k.c32766 = Set(32766);  // -2 with the top bit flipped
+  k.c39059 = Set(39059);
+  k.c29885 = Set(29885);
+  k.c5769 = Set(5769);
+  k.c223 = Set(223);
+  k.c1000 = Set(1000);
+  k.cMinus65 = Set(-65);
+  k.c35128 = Set(35128);
+  k.c33555 = Set(33555);
+  k.c25600 = Set(25600);
+  k.c53248 = Set(53248);
+  k.cMinus391 = Set(-391);
+  k.cMinus813 = Set(-813);
+  k.c2488 = Set(2488);
+  k.c133 = Set(133);
+  // Keep the multipliers opaque: the compiler would otherwise turn each vector multiply by a
+  // known constant into a longer chain of shifts and adds.
+  __m128i* const multipliers[] = {&k.lumaFraction, &k.cMinus1180, &k.c23069,   &k.c1180,    &k.c39059,
+                                  &k.c29885,       &k.c1000,      &k.cMinus65,  &k.c35128,   &k.c33555,
+                                  &k.c25600,       &k.c53248,     &k.cMinus391, &k.cMinus813};
+  for (__m128i* m : multipliers) __asm__("" : "+x"(*m));
   return k;
 }
 
-// 8 components from two groups of four 32-bit sums.
-inline __m128i Divide(__m128i lo, __m128i hi, const Coefficients& k) {
-  __m128i w = _mm_packs_epi32(_mm_srai_epi32(lo, 3), _mm_srai_epi32(hi, 3));
-  w = _mm_max_epi16(w, k.zero);
-  return _mm_srli_epi16(_mm_mulhi_epu16(w, k.magic), 6);
+// Block words of one component: H, and ~G with its top bit flipped.
+struct Words {
+  __m128i h, notG;
+};
+
+struct Chroma {
+  Words blue, green, red;
+};
+
+inline Words FromRemainder(__m128i a, __m128i s, const Constants& k) {
+  Words w;
+  w.h = _mm_add_epi16(a, _mm_srli_epi16(_mm_mulhi_epu16(s, k.c33555), 9));
+  w.notG = _mm_add_epi16(_mm_sub_epi16(_mm_mullo_epi16(s, k.cMinus65), _mm_mulhi_epu16(s, k.c35128)), k.c32766);
+  return w;
 }
 
-// Blue, green and red of 8 pixels: luma y (Y-16) with their chroma cb, cr (C-128), 16-bit.
-inline void Pixels8(__m128i y, __m128i cb, __m128i cr, const Coefficients& k, __m128i& b,
-                    __m128i& g, __m128i& r) {
-  const __m128i ybLo = _mm_unpacklo_epi16(y, cb), ybHi = _mm_unpackhi_epi16(y, cb);
-  const __m128i yrLo = _mm_unpacklo_epi16(y, cr), yrHi = _mm_unpackhi_epi16(y, cr);
-  b = Divide(_mm_madd_epi16(ybLo, k.blue), _mm_madd_epi16(ybHi, k.blue), k);
-  r = Divide(_mm_madd_epi16(yrLo, k.red), _mm_madd_epi16(yrHi, k.red), k);
-  g = Divide(_mm_add_epi32(_mm_madd_epi16(yrLo, k.greenCr), _mm_madd_epi16(ybLo, k.greenCb)),
-             _mm_add_epi32(_mm_madd_epi16(yrHi, k.greenCr), _mm_madd_epi16(ybHi, k.greenCb)), k);
+// Block words of 8 blocks (u, v: their chroma samples as words), as in the AVX2 kernel.
+inline Chroma ChromaOf(__m128i u, __m128i v, const Constants& k) {
+  Chroma ch;
+  const __m128i u4 = _mm_add_epi16(u, k.c4);
+  ch.blue.h = _mm_add_epi16(_mm_sub_epi16(_mm_add_epi16(u4, u4), k.c285), _mm_mulhi_epu16(u4, k.c1180));
+  ch.blue.notG = _mm_add_epi16(_mm_add_epi16(_mm_mullo_epi16(u4, k.cMinus1180), _mm_mulhi_epu16(u4, k.c23069)),
+                               k.c32766);
+  const __m128i lowFlipped = _mm_xor_si128(_mm_mullo_epi16(v, k.c39059), k.topBit);
+  const __m128i gFlipped = _mm_add_epi16(_mm_add_epi16(lowFlipped, _mm_mulhi_epu16(v, k.c29885)), k.c5769);
+  const __m128i carry = _mm_cmpgt_epi16(lowFlipped, gFlipped);  // -1 or 0
+  ch.red.h = _mm_sub_epi16(_mm_add_epi16(_mm_sub_epi16(v, k.c223), _mm_mulhi_epu16(v, k.c39059)), carry);
+  ch.red.notG = _mm_xor_si128(gFlipped, k.ones);
+  const __m128i h = _mm_add_epi16(_mm_mulhi_epu16(u, k.c25600), _mm_mulhi_epu16(v, k.c53248));
+  ch.green = FromRemainder(
+      _mm_sub_epi16(k.c133, h),
+      _mm_add_epi16(_mm_add_epi16(_mm_mullo_epi16(u, k.cMinus391), _mm_mullo_epi16(v, k.cMinus813)),
+                    _mm_add_epi16(_mm_mullo_epi16(h, k.c1000), k.c2488)),
+      k);
+  return ch;
+}
+
+// The block words of blocks 0-3 and of blocks 4-7, each taken twice (for the block's two
+// pixels in a row).
+struct PixelWords {
+  Words lo, hi;
+};
+
+inline PixelWords Spread(const Words& w) {
+  PixelWords p;
+  p.lo.h = _mm_unpacklo_epi16(w.h, w.h);
+  p.lo.notG = _mm_unpacklo_epi16(w.notG, w.notG);
+  p.hi.h = _mm_unpackhi_epi16(w.h, w.h);
+  p.hi.notG = _mm_unpackhi_epi16(w.notG, w.notG);
+  return p;
+}
+
+inline __m128i Component(__m128i lq, __m128i fFlipped, const Words& w) {
+  return _mm_sub_epi16(_mm_add_epi16(lq, w.h), _mm_cmpgt_epi16(fFlipped, w.notG));
 }
 
 // Four BGRX pixels (X = 0) squeezed into the low 12 bytes.
@@ -63,7 +128,7 @@ inline __m128i Squeeze(__m128i p) {
 }
 
 // Writes 16 pixels (48 bytes) from 16 blue, green and red bytes.
-inline void Store16(std::uint8_t* out, __m128i b, __m128i g, __m128i r, const Coefficients& k) {
+inline void Store16(std::uint8_t* out, __m128i b, __m128i g, __m128i r, const Constants& k) {
   const __m128i bgLo = _mm_unpacklo_epi8(b, g), bgHi = _mm_unpackhi_epi8(b, g);
   const __m128i rLo = _mm_unpacklo_epi8(r, k.zero), rHi = _mm_unpackhi_epi8(r, k.zero);
   const __m128i c0 = Squeeze(_mm_unpacklo_epi16(bgLo, rLo));
@@ -77,49 +142,49 @@ inline void Store16(std::uint8_t* out, __m128i b, __m128i g, __m128i r, const Co
                    _mm_or_si128(_mm_srli_si128(c2, 8), _mm_slli_si128(c3, 4)));
 }
 
-inline void Row16(const std::uint8_t* yRow, __m128i cbLo, __m128i cbHi, __m128i crLo,
-                  __m128i crHi, std::uint8_t* out, const Coefficients& k) {
-  const __m128i yv = _mm_loadu_si128(reinterpret_cast<const __m128i*>(yRow));
-  const __m128i yLo = _mm_sub_epi16(_mm_unpacklo_epi8(yv, k.zero), k.lumaBias);
-  const __m128i yHi = _mm_sub_epi16(_mm_unpackhi_epi8(yv, k.zero), k.lumaBias);
-  __m128i b0, g0, r0, b1, g1, r1;
-  Pixels8(yLo, cbLo, crLo, k, b0, g0, r0);
-  Pixels8(yHi, cbHi, crHi, k, b1, g1, r1);
-  Store16(out, _mm_packus_epi16(b0, b1), _mm_packus_epi16(g0, g1), _mm_packus_epi16(r0, r1), k);
+// 16 pixels of one row.
+inline void Row16(const std::uint8_t* yRow, const PixelWords& blue, const PixelWords& green, const PixelWords& red,
+                  std::uint8_t* out, const Constants& k) {
+  const __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i*>(yRow));
+  const __m128i yLo = _mm_unpacklo_epi8(y, k.zero), yHi = _mm_unpackhi_epi8(y, k.zero);
+  const __m128i lqLo = _mm_add_epi16(_mm_mulhi_epu16(yLo, k.lumaFraction), yLo);
+  const __m128i lqHi = _mm_add_epi16(_mm_mulhi_epu16(yHi, k.lumaFraction), yHi);
+  const __m128i fLo = _mm_xor_si128(_mm_mullo_epi16(yLo, k.lumaFraction), k.topBit);
+  const __m128i fHi = _mm_xor_si128(_mm_mullo_epi16(yHi, k.lumaFraction), k.topBit);
+  Store16(out, _mm_packus_epi16(Component(lqLo, fLo, blue.lo), Component(lqHi, fHi, blue.hi)),
+          _mm_packus_epi16(Component(lqLo, fLo, green.lo), Component(lqHi, fHi, green.hi)),
+          _mm_packus_epi16(Component(lqLo, fLo, red.lo), Component(lqHi, fHi, red.hi)), k);
 }
 
-}  // namespace
-
-namespace {
-void RowPairSse2(const std::uint8_t* y0, const std::uint8_t* y1, const std::uint8_t* cb,
-                 const std::uint8_t* cr, std::uint8_t* out0, std::uint8_t* out1, int pairs) {
-  const Coefficients k = MakeCoefficients();
-  int j = 0;
-  for (; j + 8 <= pairs; j += 8) {
-    // 8 chroma samples serve 16 pixels of each row: duplicate each one for its two columns.
-    const __m128i cbv = _mm_sub_epi16(
-        _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(cb + j)), k.zero),
-        k.chromaBias);
-    const __m128i crv = _mm_sub_epi16(
-        _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(cr + j)), k.zero),
-        k.chromaBias);
-    const __m128i cbLo = _mm_unpacklo_epi16(cbv, cbv), cbHi = _mm_unpackhi_epi16(cbv, cbv);
-    const __m128i crLo = _mm_unpacklo_epi16(crv, crv), crHi = _mm_unpackhi_epi16(crv, crv);
-    Row16(y0 + 2 * j, cbLo, cbHi, crLo, crHi, out0 + 6 * j, k);
-    Row16(y1 + 2 * j, cbLo, cbHi, crLo, crHi, out1 + 6 * j, k);
-  }
-  if (j < pairs)
-    RowPairScalar(y0 + 2 * j, y1 + 2 * j, cb + j, cr + j, out0 + 6 * j, out1 + 6 * j, pairs - j);
+// 8 pixel pairs of a row pair from pair j.
+inline void Step(const std::uint8_t* y0, const std::uint8_t* y1, const std::uint8_t* cb, const std::uint8_t* cr,
+                 std::uint8_t* out0, std::uint8_t* out1, int j, const Constants& k) {
+  const Chroma ch = ChromaOf(_mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(cb + j)), k.zero),
+                             _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(cr + j)), k.zero), k);
+  const PixelWords blue = Spread(ch.blue), green = Spread(ch.green), red = Spread(ch.red);
+  Row16(y0 + 2 * j, blue, green, red, out0 + 6 * j, k);
+  Row16(y1 + 2 * j, blue, green, red, out1 + 6 * j, k);
 }
 
 }  // namespace
 
 void ConvertSse2(const Rows& rows) {
-  for (int k = 0; k < rows.rowPairs; ++k) {
-    const std::uint8_t* y0 = rows.y + 2 * k * rows.lumaStride;
-    std::uint8_t* out0 = rows.out + 2 * k * rows.outStride;
-    RowPairSse2(y0, y0 + rows.lumaStride, rows.cb + k * rows.chromaStride,
-                  rows.cr + k * rows.chromaStride, out0, out0 + rows.outStride, rows.pairs);
+  const Constants k = MakeConstants();
+  const int pairs = rows.pairs;
+  for (int n = 0; n < rows.rowPairs; ++n) {
+    const std::uint8_t* y0 = rows.y + 2 * n * rows.lumaStride;
+    const std::uint8_t* y1 = y0 + rows.lumaStride;
+    const std::uint8_t* cb = rows.cb + n * rows.chromaStride;
+    const std::uint8_t* cr = rows.cr + n * rows.chromaStride;
+    std::uint8_t* out0 = rows.out + 2 * n * rows.outStride;
+    std::uint8_t* out1 = out0 + rows.outStride;
+    if (pairs < 8) {
+      RowPairScalar(y0, y1, cb, cr, out0, out1, pairs);
+      continue;
+    }
+    int j = 0;
+    for (; j + 8 <= pairs; j += 8) Step(y0, y1, cb, cr, out0, out1, j, k);
+    if (j < pairs) Step(y0, y1, cb, cr, out0, out1, pairs - 8, k);
   }
 }
 

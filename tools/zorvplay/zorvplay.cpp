@@ -547,7 +547,7 @@ int main(int argc, char** argv) {
   std::uint64_t AllFed = 0, AllPictures = 0, AllRefused = 0;
   for (int c = 0; c < O.Channels; ++c) {
     const TStream& S = StreamOf(c);
-    const std::string Name = S.Path.substr(S.Path.rfind('/') + 1);
+    const std::string Name = S.Path.substr(S.Path.find_last_of("/\\") + 1);
     const std::uint64_t P = gPictures[c].load();
     std::printf(" %7d  %8u  %-14.14s  %10llu  %7llu  %8llu  %6.1f\n", c, S.DvrType, Name.c_str(),
                 static_cast<unsigned long long>(Fed[c]), static_cast<unsigned long long>(Refused[c]),

@@ -79,12 +79,11 @@ struct V512 {
   static V And(V a, V b) { return _mm512_and_si512(a, b); }
   template <int N>
   static V ShiftRight(V a) { return _mm512_srli_epi16(a, N); }
-  // f > notG (unsigned) ? lq + h1 : sum
-  static V Select(V sum, V f, V notG, V lq, V h1) {
-    return _mm512_mask_add_epi16(sum, _mm512_cmpgt_epu16_mask(f, notG), lq, h1);
+  static V AddIfAbove(V sum, V f, V notG, V minusOne) {  // sum + (f > notG), unsigned
+    return _mm512_mask_sub_epi16(sum, _mm512_cmpgt_epu16_mask(f, notG), sum, minusOne);
   }
-  static V AddIfBelow(V sum, V a, V b, V one) {  // sum + (a < b), unsigned
-    return _mm512_mask_add_epi16(sum, _mm512_cmplt_epu16_mask(a, b), sum, one);
+  static V AddIfBelow(V sum, V a, V b, V minusOne) {  // sum + (a < b), unsigned
+    return _mm512_mask_sub_epi16(sum, _mm512_cmplt_epu16_mask(a, b), sum, minusOne);
   }
   static V Not(V a) { return _mm512_ternarylogic_epi32(a, a, a, 0x55); }
   static V PackUs(V a, V b) { return _mm512_packus_epi16(a, b); }
@@ -114,11 +113,11 @@ struct V256 {
   static V And(V a, V b) { return _mm256_and_si256(a, b); }
   template <int N>
   static V ShiftRight(V a) { return _mm256_srli_epi16(a, N); }
-  static V Select(V sum, V f, V notG, V lq, V h1) {
-    return _mm256_mask_add_epi16(sum, _mm256_cmpgt_epu16_mask(f, notG), lq, h1);
+  static V AddIfAbove(V sum, V f, V notG, V minusOne) {
+    return _mm256_mask_sub_epi16(sum, _mm256_cmpgt_epu16_mask(f, notG), sum, minusOne);
   }
-  static V AddIfBelow(V sum, V a, V b, V one) {
-    return _mm256_mask_add_epi16(sum, _mm256_cmplt_epu16_mask(a, b), sum, one);
+  static V AddIfBelow(V sum, V a, V b, V minusOne) {
+    return _mm256_mask_sub_epi16(sum, _mm256_cmplt_epu16_mask(a, b), sum, minusOne);
   }
   static V Not(V a) { return _mm256_ternarylogic_epi32(a, a, a, 0x55); }
   static V PackUs(V a, V b) { return _mm256_packus_epi16(a, b); }
@@ -137,7 +136,7 @@ struct V256 {
 template <class T>
 struct Constants {
   using V = typename T::V;
-  V lowByte, lumaFraction, one, two;
+  V lowByte, lumaFraction, minusOne, two;
   V c4, c285, c1180, cMinus1180, c23069;                          // blue
   V c39059, c29885, c5769, c223;                                   // red
   V c1000, cMinus65, c35128, c33555;                               // green
@@ -148,7 +147,7 @@ struct Constants {
   Constants() {
     lowByte = T::Set(0x00FF);
     lumaFraction = T::Set(10748);
-    one = T::Set(1);
+    minusOne = T::Set(-1);
     two = T::Set(2);
     c4 = T::Set(4);
     c285 = T::Set(285);
@@ -185,7 +184,7 @@ struct Constants {
 // Block words of one component: H and ~G (see the top of the file).
 template <class T>
 struct Words {
-  typename T::V h, h1, notG;  // h1 = h + 1
+  typename T::V h, notG;
 };
 
 template <class T>
@@ -221,7 +220,7 @@ inline Chroma<T> ChromaOf(typename T::V u, typename T::V v, const Constants<T>& 
   // completes H = V - 223 + M + carry.
   const V low = T::MulLo(v, k.c39059);
   const V g = T::Add(T::Add(low, T::MulHi(v, k.c29885)), k.c5769);
-  ch.red.h = T::AddIfBelow(T::Add(T::Sub(v, k.c223), T::MulHi(v, k.c39059)), g, low, k.one);
+  ch.red.h = T::AddIfBelow(T::Add(T::Sub(v, k.c223), T::MulHi(v, k.c39059)), g, low, k.minusOne);
   ch.red.notG = T::Not(g);
   // Green: K = -391 U - 813 V + 135488 = 1000 (133 - h) + S with h = floor(100 U / 256) +
   // floor(208 V / 256), S in 360..2488.
@@ -229,15 +228,12 @@ inline Chroma<T> ChromaOf(typename T::V u, typename T::V v, const Constants<T>& 
   ch.green = FromRemainder<T>(
       T::Sub(k.c133, h),
       T::Add(T::Add(T::MulLo(u, k.cMinus391), T::MulLo(v, k.cMinus813)), T::Add(T::MulLo(h, k.c1000), k.c2488)), k);
-  ch.blue.h1 = T::Add(ch.blue.h, k.one);
-  ch.green.h1 = T::Add(ch.green.h, k.one);
-  ch.red.h1 = T::Add(ch.red.h, k.one);
   return ch;
 }
 
 template <class T>
-inline typename T::V Component(typename T::V lq, typename T::V f, const Words<T>& w) {
-  return T::Select(T::Add(lq, w.h), f, w.notG, lq, w.h1);
+inline typename T::V Component(typename T::V lq, typename T::V f, const Words<T>& w, const Constants<T>& k) {
+  return T::AddIfAbove(T::Add(lq, w.h), f, w.notG, k.minusOne);
 }
 
 // One row's pixels of a step as output bytes (3 registers).
@@ -252,9 +248,9 @@ inline Pixels<T> Row(typename T::V y, const Chroma<T>& ch, const Constants<T>& k
   const V ye = T::And(y, k.lowByte), yo = T::template ShiftRight<8>(y);
   const V lqE = T::Add(T::MulHi(ye, k.lumaFraction), ye), lqO = T::Add(T::MulHi(yo, k.lumaFraction), yo);
   const V fE = T::MulLo(ye, k.lumaFraction), fO = T::MulLo(yo, k.lumaFraction);
-  const V p1 = T::PackUs(Component<T>(lqE, fE, ch.blue), Component<T>(lqE, fE, ch.green));
-  const V p2 = T::PackUs(Component<T>(lqE, fE, ch.red), Component<T>(lqO, fO, ch.blue));
-  const V p3 = T::PackUs(Component<T>(lqO, fO, ch.green), Component<T>(lqO, fO, ch.red));
+  const V p1 = T::PackUs(Component<T>(lqE, fE, ch.blue, k), Component<T>(lqE, fE, ch.green, k));
+  const V p2 = T::PackUs(Component<T>(lqE, fE, ch.red, k), Component<T>(lqO, fO, ch.blue, k));
+  const V p3 = T::PackUs(Component<T>(lqO, fO, ch.green, k), Component<T>(lqO, fO, ch.red, k));
   Pixels<T> px;
   px.bytes[0] = T::Interleave(p1, p2, p3, k.fromP1P2[0], k.fromP3[0], k.p3Mask[0]);
   px.bytes[1] = T::Interleave(p1, p2, p3, k.fromP1P2[1], k.fromP3[1], k.p3Mask[1]);
@@ -270,7 +266,7 @@ struct RowPair {
 
 // T::kPairs pixel pairs from pair j.
 template <class T>
-inline void Step(const RowPair& r, int j, const Constants<T>& k) {
+[[gnu::always_inline]] inline void Step(const RowPair& r, int j, const Constants<T>& k) {
   constexpr int kBytes = static_cast<int>(sizeof(typename T::V));
   const Chroma<T> ch = ChromaOf<T>(T::Widen(T::LoadHalf(r.cb + j)), T::Widen(T::LoadHalf(r.cr + j)), k);
   const Pixels<T> top = Row<T>(T::Load(r.y0 + 2 * j), ch, k);
@@ -303,32 +299,46 @@ inline void ShortRowPair(const RowPair& r, int pairs, const Constants<V256>& k) 
   }
 }
 
+inline RowPair RowPairAt(const Rows& rows, int n) {
+  RowPair r;
+  r.y0 = rows.y + 2 * n * rows.lumaStride;
+  r.y1 = r.y0 + rows.lumaStride;
+  r.cb = rows.cb + n * rows.chromaStride;
+  r.cr = rows.cr + n * rows.chromaStride;
+  r.out0 = rows.out + 2 * n * rows.outStride;
+  r.out1 = r.out0 + rows.outStride;
+  return r;
+}
+
+// All rows in steps of T::kPairs pairs (at least that many per row), the last step of a row
+// overlapping the one before when the row is not a whole number of steps. One register width
+// per call keeps one set of constants in the registers.
+template <class T>
+void StepRows(const Rows& rows) {
+  const Constants<T> k;
+  const int pairs = rows.pairs;
+  for (int n = 0; n < rows.rowPairs; ++n) {
+    const RowPair r = RowPairAt(rows, n);
+    int j = 0;
+    for (; j + T::kPairs <= pairs; j += T::kPairs) Step<T>(r, j, k);
+    if (j < pairs) Step<T>(r, pairs - T::kPairs, k);
+  }
+}
+
+void ShortRows(const Rows& rows) {
+  const Constants<V256> k;
+  for (int n = 0; n < rows.rowPairs; ++n) ShortRowPair(RowPairAt(rows, n), rows.pairs, k);
+}
+
 }  // namespace
 
 void ConvertAvx512(const Rows& rows) {
-  const Constants<V512> k512;
-  const Constants<V256> k256;
-  const int pairs = rows.pairs;
-  for (int n = 0; n < rows.rowPairs; ++n) {
-    RowPair r;
-    r.y0 = rows.y + 2 * n * rows.lumaStride;
-    r.y1 = r.y0 + rows.lumaStride;
-    r.cb = rows.cb + n * rows.chromaStride;
-    r.cr = rows.cr + n * rows.chromaStride;
-    r.out0 = rows.out + 2 * n * rows.outStride;
-    r.out1 = r.out0 + rows.outStride;
-    if (pairs < 16) {
-      ShortRowPair(r, pairs, k256);
-      continue;
-    }
-    int j = 0;
-    if (pairs % 32 == 0) {
-      for (; j < pairs; j += 32) Step<V512>(r, j, k512);
-      continue;
-    }
-    for (; j + 16 <= pairs; j += 16) Step<V256>(r, j, k256);
-    if (j < pairs) Step<V256>(r, pairs - 16, k256);
-  }
+  if (rows.pairs % 32 == 0)
+    StepRows<V512>(rows);
+  else if (rows.pairs >= 16)
+    StepRows<V256>(rows);
+  else
+    ShortRows(rows);
   _mm256_zeroupper();
 }
 

@@ -107,6 +107,12 @@ std::unique_ptr<TWall> MakeWall(int Channels, int Cols, int TileW, int TileH, in
   RECT R = {0, 0, Cols * TileW + (Cols + 1) * Gap, Rows * TileH + (Rows + 1) * Gap};
   const DWORD Style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
   ::AdjustWindowRect(&R, Style, FALSE);
+  const int ScreenW = ::GetSystemMetrics(SM_CXSCREEN), ScreenH = ::GetSystemMetrics(SM_CYSCREEN);
+  if (R.right - R.left > ScreenW || R.bottom - R.top > ScreenH)
+    std::fprintf(stderr,
+                 "zorvplay: the wall (%ld x %ld) is larger than the screen (%d x %d): the parts outside it stay black "
+                 "in the mosaic (fewer channels or a smaller --tile)\n",
+                 R.right - R.left, R.bottom - R.top, ScreenW, ScreenH);
   auto Wall = std::make_unique<TWindowsWall>();
   const std::string Title = "zorvplay - " + std::to_string(Channels) + " channels";
   // At the screen's corner: only what is on screen can be read back for the mosaic.

@@ -212,6 +212,10 @@ TEST_F(DecodeHikHardTest, HardwareHeadsWithinTheCardPlayOnItOthersFallBackToSoft
   Card.ClearJournal();
   Feed(3, 2, 0, 4);
   EXPECT_EQ(Card.Count("HW_InputData(" + H(2) + ",ptr,"), 4);
+  // A head naming no card channel of the tables still feeds the channel's stream.
+  EXPECT_EQ(Add(HeadOf(3, 0, ZORV_FRAME_P), Stream.frames[4].bytes), 0);
+  EXPECT_EQ(Add(HeadOf(3, 0xFFFFFFFFu, ZORV_FRAME_P), Stream.frames[5].bytes), 0);
+  EXPECT_EQ(Card.Count("HW_InputData(" + H(2) + ",ptr,"), 6);
   EXPECT_TRUE(WaitUntil([&] { return Card.Query("decoded", 1) >= 2; }));
   EXPECT_EQ(Card.Query("playing", 1), 1);
   Card.ClearJournal();
@@ -289,10 +293,21 @@ TEST_F(DecodeHikHardTest, ACardStreamStartsOnceAndIsReusedAcrossCloseAndReopen) 
   EXPECT_FALSE(Logged(TakeLogMessages(), "  decoderdll   errorFrame1"));
   EXPECT_EQ(Card.Count("HW_InputData(" + H(1) + ",ptr,"), 3);
 
-  // A new session over the same card opens and starts its streams again.
+  // The card stream outlives the session: no card call, the card library stays loaded.
+  Win::Test::RecordLoaderCalls(true);
   Tarn_Decode_CloseOneChannel(HeadOf(1, 1));
   Tarn_Decode_CloseOneChannel(HeadOf(2, 1));
+  Card.ClearJournal();
+  TakeLogMessages();
   Tarn_Decode_ShutDown();
+  const std::string Loader = Win::Test::TakeLoaderCalls();
+  Win::Test::RecordLoaderCalls(false);
+  EXPECT_EQ(Loader.find("DS40xxSDK.dll"), std::string::npos) << Loader;
+  EXPECT_EQ(Card.Count("HW_"), 0);
+  EXPECT_EQ(Card.Query("playing", 0), 1);
+  EXPECT_TRUE(Logged(TakeLogMessages(), "decoderdll 释放"));
+
+  // A new session over the same card opens and starts its streams again.
   Start();
   ASSERT_EQ(Open(1, 1), 0);
   EXPECT_EQ(Card.Count("HW_OpenStream(" + H(1)), 1);

@@ -1,7 +1,8 @@
 # The demo's default run (the bundled sample on a 4 x 4 wall) in fast mode, its images
 # checked, then the exit codes scripts rely on for bad options and missing streams.
 # RUNNER (optional) starts the programs (wine for the Windows build); ZRVTOOL (optional) writes
-# the Hikvision stand-in stream when the build tree has none.
+# the Hikvision stand-in stream when the build tree has none; CLOSER (optional, real windows)
+# closes the wall while it plays.
 file(REMOVE_RECURSE ${OUT})
 file(MAKE_DIRECTORY ${OUT})
 if(NOT DEFINED RUNNER)
@@ -60,3 +61,21 @@ file(WRITE ${OUT}/garbage.idx "nonsense")
 expect_exit(3 ${PLAY} --fast --stream ${OUT}/garbage.m4v --out ${OUT})
 file(WRITE ${OUT}/garbage.zrv "not a stream either, and long enough to be read as a head")
 expect_exit(3 ${PLAY} --fast --stream ${OUT}/garbage.zrv --out ${OUT})
+
+# Real windows: the user closes the wall 1.5 s after it appears, in a real-time run. Feeding
+# stops there, the images are still written, and the run ends as a normal one.
+if(CLOSER)
+  execute_process(COMMAND ${RUNNER} ${PLAY} --channels 1 --quiet --out ${OUT}/closed
+                  COMMAND ${RUNNER} ${CLOSER} 1500
+                  RESULTS_VARIABLE rcs OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  if(NOT rcs STREQUAL "0;0")
+    message(FATAL_ERROR "closing the wall: exits ${rcs}, expected 0;0\n${out}\n${err}")
+  endif()
+  if(NOT out MATCHES "the wall was closed: feeding stopped after frame ([0-9]+) of ([0-9]+)")
+    message(FATAL_ERROR "closing the wall did not stop the feeding:\n${out}\n${err}")
+  endif()
+  if(NOT CMAKE_MATCH_1 LESS CMAKE_MATCH_2 OR NOT EXISTS ${OUT}/closed/mosaic.png)
+    message(FATAL_ERROR "closed wall: fed ${CMAKE_MATCH_1} of ${CMAKE_MATCH_2} frames, or no mosaic:\n${out}")
+  endif()
+  message("${out}")
+endif()

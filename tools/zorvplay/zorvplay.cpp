@@ -527,7 +527,11 @@ int main(int argc, char** argv) {
     Code = kExitFailed;
   }
   std::string SnapPath = O.Out + "/snapshot_ch" + std::to_string(O.Snap) + ".bmp";
-  if (Snapshot.empty()) {
+  if (Snapshot.empty() && Stop) {
+    // Closed by the user before the middle of the stream: an ending, not a failure.
+    std::fprintf(stderr, "zorvplay: channel %d gave no snapshot before the wall was closed\n", O.Snap);
+    SnapPath = "(none)";
+  } else if (Snapshot.empty()) {
     std::fprintf(stderr, "zorvplay: channel %d gave no snapshot\n", O.Snap);
     SnapPath = "(none)";
     Code = kExitFailed;
@@ -563,7 +567,8 @@ int main(int argc, char** argv) {
               Cols, Rows, O.Fast ? "fast" : "real-time", Elapsed - Playing, Playing);
   std::printf(" snapshot of channel %d: %s (%d x %d)\n", O.Snap, SnapPath.c_str(), SnapSize[0], SnapSize[1]);
   std::printf(" mosaic: %s\n", MosaicPath.c_str());
-  if (AllPictures == 0) {
+  if (Stop) std::printf(" the wall was closed: feeding stopped after frame %zu of %zu\n", Tick.load(), Ticks);
+  if (AllPictures == 0 && !Stop) {
     std::fprintf(stderr, "zorvplay: no picture was decoded\n");
     Code = kExitFailed;
   }

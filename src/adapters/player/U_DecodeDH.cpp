@@ -317,7 +317,7 @@ std::int32_t TDecodeDaHua::GetCurrentFrameNum(TFrameHead& Head) { return CallPor
 
 void ZORV_STDCALL TDecodeDaHua::DecodeCallBack(std::int32_t Port, std::uint8_t* Buffer, std::int32_t Size,
                                                TDhFrameInfo* Info, std::int32_t, std::int32_t) {
-  TDecodeEngine* Engine = DecodeEngine();
+  TEngineUse Engine;  // held until the callback returns: the shutdown waits for it
   if (!Engine) return;
   std::uint32_t Channel = 0;
   std::uint8_t Group = 0;

@@ -191,7 +191,7 @@ void ZORV_STDCALL TDecodeHY::DecodeCallBack(std::int32_t Port, char* Buffer, std
   // The plane exchange and the host both need the whole picture: a shorter buffer is neither
   // touched nor handed on.
   if (!ReadVendorPicture(FrameInfo, Size, Frame) || Frame.Short) return;
-  TDecodeEngine* Engine = DecodeEngine();
+  TEngineUse Engine;  // held until the callback returns: the shutdown waits for it
   std::uint32_t Channel = 0;
   std::uint8_t Group = 0;
   if (!Engine || !Buffer || Engine->FindChannelByPort(DvrTypeCode, Port, Channel, Group) != 0) return;

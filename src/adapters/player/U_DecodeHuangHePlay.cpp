@@ -192,7 +192,7 @@ void ZORV_STDCALL TDecodeHuangHePlay::YUVDataCallBack(std::uint32_t Port, const 
     Width = OwnWidth;
     Height = OwnHeight;
   }
-  TDecodeEngine* Engine = DecodeEngine();
+  TEngineUse Engine;  // held until the callback returns: the shutdown waits for it
   std::uint32_t Channel = 0;
   std::uint8_t Group = 0;
   if (!Engine || !Y || !U || !V) return;

@@ -201,7 +201,7 @@ void ZORV_STDCALL TDecodeTM::DecodeCallBack(std::int32_t Port, const std::uint8_
   }
   // Negative or absurd sizes, or missing planes, carry no picture to copy.
   if (Quarter < 0 || Pixels > MaxPicturePixels || !Y || !U || !V) return;
-  TDecodeEngine* Engine = DecodeEngine();
+  TEngineUse Engine;  // held until the callback returns: the shutdown waits for it
   if (!Engine) return;
   std::uint32_t Channel = 0;
   std::uint8_t Group = 0;

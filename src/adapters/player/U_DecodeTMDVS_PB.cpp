@@ -87,7 +87,7 @@ std::int32_t TDecodeTMDVS_PB::CloseStream(TFrameHead& Head) {
 std::int32_t ZORV_STDCALL TDecodeTMDVS_PB::DecodeCallBack(std::int32_t Port, const std::uint8_t* Picture,
                                                           std::int32_t Width, std::int32_t Height) {
   if (!Picture || Width <= 0 || Height <= 0 || Width > 8192 || Height > 8192) return 0;
-  TDecodeEngine* Engine = DecodeEngine();
+  TEngineUse Engine;  // held until the callback returns: the shutdown waits for it
   if (!Engine) return 0;
   std::uint32_t Channel = 0;
   std::uint8_t Group = 0;

@@ -154,27 +154,8 @@ TEST_F(DecodeSHX, PicturesLargerThanTheBufferAreNeverReadFromIt) {
 TEST_F(DecodeSHX, SnapshotWritesTheNextPictureAndLeavesNoTemporaryFile) {
   Win::Test::SetSleepScale(1.0);
   ASSERT_EQ(Open(), 0);
-  const auto Before = SnapTempFiles();
-  std::vector<std::uint8_t> Bmp(2 * 1024 * 1024);
-  std::uint8_t* Buffer = Bmp.data();
-  std::int32_t Size[2] = {0, 0};
-  std::int32_t Bytes = 0;
-  std::thread Snapper([&] { Bytes = Tarn_Decode_SnapPicture(Head(), Size, &Buffer); });
-  // Feed until the snapshot is taken.
   std::size_t I = 1;
-  while (!WaitUntil([&] { return Bytes != 0; }, 5)) AddVideo(1 + (I++ % 4));
-  Snapper.join();
-  EXPECT_EQ(Bytes, 54 + 352 * 288 * 3);
-  EXPECT_EQ(Size[0], 352);
-  EXPECT_EQ(Size[1], 288);
-  EXPECT_EQ(Bmp[0], 'B');
-  EXPECT_EQ(SnapTempFiles(), Before);
-
-  // Nobody feeds: -1 after 300 rounds of 2 ms, and the temporary file goes too.
-  const std::uint64_t Start = Win::Test::NominalSleepMsOfThisThread();
-  EXPECT_EQ(Tarn_Decode_SnapPicture(Head(), Size, &Buffer), -1);
-  EXPECT_GE(Win::Test::NominalSleepMsOfThisThread() - Start, 600u);
-  EXPECT_EQ(SnapTempFiles(), Before);
+  ExpectSnapshotOfAFedPicture([&] { AddVideo(1 + (I++ % 4)); });
 }
 
 TEST_F(DecodeSHX, WithoutDrawyuvPicturesAreStillDecodedAndCalledBack) {

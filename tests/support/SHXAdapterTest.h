@@ -6,10 +6,14 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "HostPictures.h"
 #include "PlayerAdapterTest.h"
+#include "SnapTempFiles.h"
 #include "StandinClient.h"
 #include "ZrvStream.h"
 
@@ -46,6 +50,31 @@ class TSHXAdapterTest : public TPlayerAdapterTest {
     return 0;
   }
   std::int64_t Draws() const { return Draw.Query("draws", DrawHandle()); }
+
+  // On the open stream of the test's channel: a snapshot taken while Feed gives the channel
+  // frames is a 352 x 288 BMP image, and one taken while nobody feeds fails after its 300 rounds
+  // of 2 ms; neither leaves a temporary file. Run in real time: the wait is real.
+  void ExpectSnapshotOfAFedPicture(const std::function<void()>& Feed) {
+    const auto Before = SnapTempFiles();
+    std::vector<std::uint8_t> Bmp(2 * 1024 * 1024);
+    std::uint8_t* Buffer = Bmp.data();
+    std::int32_t Size[2] = {0, 0};
+    std::int32_t Bytes = 0;
+    std::thread Snapper([&] { Bytes = Tarn_Decode_SnapPicture(Head(), Size, &Buffer); });
+    while (!WaitUntil([&] { return Bytes != 0; }, 5)) Feed();
+    Snapper.join();
+    EXPECT_EQ(Bytes, 54 + 352 * 288 * 3);
+    EXPECT_EQ(Size[0], 352);
+    EXPECT_EQ(Size[1], 288);
+    EXPECT_EQ(Bmp[0], 'B');
+    EXPECT_EQ(Bmp[1], 'M');
+    EXPECT_EQ(SnapTempFiles(), Before);
+
+    const std::uint64_t Start = Win::Test::NominalSleepMsOfThisThread();
+    EXPECT_EQ(Tarn_Decode_SnapPicture(Head(), Size, &Buffer), -1);
+    EXPECT_GE(Win::Test::NominalSleepMsOfThisThread() - Start, 600u);
+    EXPECT_EQ(SnapTempFiles(), Before);
+  }
 
   StandinClient& Shx = Library;
   StandinClient Draw;

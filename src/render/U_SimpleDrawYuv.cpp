@@ -4,6 +4,7 @@
 #include <new>
 
 #include "U_YuvConvert.h"
+#include "U_YuvConvertKernels.h"
 
 TSimpleDrawYUV::TSimpleDrawYUV() : FRGBBuffer(kInitialBufferSize) {}
 
@@ -27,9 +28,40 @@ int TSimpleDrawYUV::DrawToWindow(Win::HWND window, const std::uint8_t* y, const 
   return Draw(destRect, nullptr, y, cb, cr, width, height);
 }
 
-int TSimpleDrawYUV::Draw(const Win::RECT* destRect, const std::uint8_t* contiguous,
-                         const std::uint8_t* y, const std::uint8_t* cb, const std::uint8_t* cr,
-                         int width, int height) {
+int TSimpleDrawYUV::DrawPlanesToWindow(Win::HWND window, const std::uint8_t* y, int yStride,
+                                       const std::uint8_t* cb, const std::uint8_t* cr,
+                                       int chromaStride, int width, int height) {
+  if (width < 0 || height < 0 || yStride < width || chromaStride < width / 2) return -1;
+  if (yStride == width && chromaStride == width / 2)
+    return DrawToWindow(window, y, cb, cr, width, height, nullptr);
+  if (window != FWnd) Init(window);
+  const std::int64_t imageSize = Reserve(width, height);
+  if (imageSize < 0) return -1;
+  // The conversion of YUV420ToRGB24 (same kernel, same bytes) reading rows at their strides:
+  // bottom-up, picture row 0 is the image's last row.
+  if (y && cb && cr && width >= 2 && height >= 2) {
+    const std::ptrdiff_t stride = static_cast<std::ptrdiff_t>(Rgb24Stride(width));
+    YuvConvert::Rows rows;
+    rows.y = y;
+    rows.cb = cb;
+    rows.cr = cr;
+    rows.lumaStride = yStride;
+    rows.chromaStride = chromaStride;
+    rows.out = FRGBBuffer.data() + static_cast<std::ptrdiff_t>(height - 1) * stride;
+    rows.outStride = -stride;
+    rows.pairs = width / 2;
+    rows.rowPairs = height / 2;
+    switch (YuvConvert::BestKernel()) {
+      case YuvConvert::Kernel::Avx512: YuvConvert::ConvertAvx512(rows); break;
+      case YuvConvert::Kernel::Avx2: YuvConvert::ConvertAvx2(rows); break;
+      case YuvConvert::Kernel::Sse2: YuvConvert::ConvertSse2(rows); break;
+      case YuvConvert::Kernel::Scalar: YuvConvert::ConvertScalar(rows); break;
+    }
+  }
+  return Show(nullptr, width, height, imageSize);
+}
+
+std::int64_t TSimpleDrawYUV::Reserve(int width, int height) {
   if (width < 0 || height < 0) return -1;
   // The buffer starts at 704 x 576; a larger picture grows it rather than overflowing it.
   const std::int64_t imageSize = Rgb24ImageSize(width, height);
@@ -43,7 +75,19 @@ int TSimpleDrawYUV::Draw(const Win::RECT* destRect, const std::uint8_t* contiguo
       return -1;
     }
   }
+  return imageSize;
+}
+
+int TSimpleDrawYUV::Draw(const Win::RECT* destRect, const std::uint8_t* contiguous,
+                         const std::uint8_t* y, const std::uint8_t* cb, const std::uint8_t* cr,
+                         int width, int height) {
+  const std::int64_t imageSize = Reserve(width, height);
+  if (imageSize < 0) return -1;
   YUV420ToRGB24(contiguous, y, cb, cr, FRGBBuffer.data(), width, height);
+  return Show(destRect, width, height, imageSize);
+}
+
+int TSimpleDrawYUV::Show(const Win::RECT* destRect, int width, int height, std::int64_t imageSize) {
   FPicWidth = width;
   FPicHeight = height;
   if (width == 0 || height == 0) return 0;

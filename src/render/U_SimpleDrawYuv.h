@@ -28,6 +28,12 @@ class TSimpleDrawYUV {
   int DrawToWindow(Win::HWND window, const std::uint8_t* y, const std::uint8_t* cb,
                    const std::uint8_t* cr, int width, int height, const Win::RECT* destRect);
 
+  // As DrawToWindow for planes whose rows lie yStride and chromaStride bytes apart (a
+  // decoder's own picture, drawn without packing it first). Strides shorter than the rows
+  // draw nothing and return -1.
+  int DrawPlanesToWindow(Win::HWND window, const std::uint8_t* y, int yStride, const std::uint8_t* cb,
+                         const std::uint8_t* cr, int chromaStride, int width, int height);
+
   // Converts the picture into the picture buffer and stretches it to destRect (null: the
   // whole window). `contiguous`, when not null, is a YV12 picture replacing the three planes.
   // A picture of height < 2 converts nothing and shows the buffer as it was. Returns 0; -1
@@ -45,6 +51,11 @@ class TSimpleDrawYUV {
   std::size_t BufferSize() const { return FRGBBuffer.size(); }
 
  private:
+  // Makes room for a width x height picture: its image size, or -1 (negative or too large).
+  std::int64_t Reserve(int width, int height);
+  // Records the picture size and stretches the converted picture to destRect. Returns 0.
+  int Show(const Win::RECT* destRect, int width, int height, std::int64_t imageSize);
+
   Win::HWND FWnd = 0;                  // bound window; 0 until Init
   std::vector<std::uint8_t> FRGBBuffer;  // converted picture, bottom-up BGR rows
   Win::HDC FDC = 0;                    // GetDC(FWnd), owned

@@ -195,6 +195,50 @@ TEST_F(DecodeMp4, PicturesReachTheHostOnlyWhileTheCallBackRuns) {
   EXPECT_EQ(Draws(), 30);
 }
 
+// The window shows the decoded picture whether the host takes pictures or not (without a
+// callback the picture is drawn from the decoder's own planes, with one from the host's copy).
+TEST_F(DecodeMp4, WindowShowsTheSamePictureWithOrWithoutTheHost) {
+  for (const char* Name : {"cif", "odd353"}) {
+    SCOPED_TRACE(Name);
+    TMp4Sample Sample;
+    ASSERT_TRUE(LoadMp4Sample(Name, Sample));
+    const auto Units = UnitsOf(Sample);
+    const std::size_t Bytes = 352 * 288 * 3;
+    Init();
+    zorv_surface_fill(Wnd, 1, 2, 3);
+    FeedAll(Units, 0, 9);  // 8 pictures, nobody asks for them
+    std::vector<std::uint8_t> Alone(Bytes), Shared(Bytes);
+    ASSERT_EQ(zorv_surface_read_pixels(Wnd, Alone.data(), Bytes), std::int64_t(Bytes));
+
+    zorv_surface_fill(Wnd, 1, 2, 3);
+    StartCallBack();
+    gKeepPictures = true;
+    FeedAll(Units, 0, 9);  // the file head opens the stream afresh
+    gKeepPictures = false;
+    ASSERT_EQ(zorv_surface_read_pixels(Wnd, Shared.data(), Bytes), std::int64_t(Bytes));
+    const auto Got = TakeDeliveries();
+    ASSERT_EQ(Got.size(), 8u);
+    EXPECT_TRUE(Alone == Shared);
+
+    // Both are the last picture the host got, converted: BMP rows bottom-up BGR, window RGB.
+    std::vector<std::uint8_t> Yv12 = Got.back().Picture;  // Y, Cb, Cr -> Y, Cr, Cb
+    const std::size_t Luma = 352 * 288, Chroma = Luma / 4;
+    std::swap_ranges(Yv12.begin() + Luma, Yv12.begin() + Luma + Chroma, Yv12.begin() + Luma + Chroma);
+    const std::vector<std::uint8_t> Bmp = YV12ToBmpImage(Yv12.data(), 352, 288);
+    ASSERT_EQ(Bmp.size(), 54 + Bytes);
+    std::size_t Differ = 0;
+    for (int Row = 0; Row < 288; ++Row)
+      for (int X = 0; X < 352; ++X) {
+        const std::uint8_t* B = &Bmp[54 + (std::size_t(287 - Row) * 352 + X) * 3];
+        const std::uint8_t* W = &Alone[(std::size_t(Row) * 352 + X) * 3];
+        Differ += W[0] != B[2] || W[1] != B[1] || W[2] != B[0];
+      }
+    EXPECT_EQ(Differ, 0u);
+    EXPECT_EQ(Tarn_Decode_CloseOneChannel(Head()), 0);
+    Tarn_Decode_ShutDown();
+  }
+}
+
 TEST_F(DecodeMp4, SnapshotIsABmpOfTheNextPicture) {
   TMp4Sample Sample;
   ASSERT_TRUE(LoadMp4Sample("cif", Sample));

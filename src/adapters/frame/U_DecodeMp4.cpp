@@ -198,24 +198,12 @@ void TDecodeMp4::OutputPicture(TFrameHead& Head, int Port, TPort& P) {
   const int H = F->height / 2 * 2;
   if (W <= 0 || H <= 0) return;
 
-  // Pack the three planes back to back (Y, Cb, Cr), each row cut to the plane's even width:
-  // the renderer reads them as tightly packed planes and the host gets them as one picture.
-  const std::size_t LumaBytes = static_cast<std::size_t>(W) * H;
-  const std::size_t ChromaBytes = LumaBytes / 4;
-  const std::size_t Size = LumaBytes + 2 * ChromaBytes;
-  try {
-    if (P.Picture.size() < Size) P.Picture.resize(Size);
-  } catch (const std::bad_alloc&) {
-    return;
-  }
-  std::uint8_t* Y = P.Picture.data();
-  std::uint8_t* Cb = Y + LumaBytes;
-  std::uint8_t* Cr = Cb + ChromaBytes;
-  for (int Row = 0; Row < H; ++Row)
-    std::memcpy(Y + static_cast<std::size_t>(Row) * W, F->data[0] + static_cast<std::ptrdiff_t>(Row) * F->linesize[0], W);
-  for (int Row = 0; Row < H / 2; ++Row) {
-    std::memcpy(Cb + static_cast<std::size_t>(Row) * (W / 2), F->data[1] + static_cast<std::ptrdiff_t>(Row) * F->linesize[1], W / 2);
-    std::memcpy(Cr + static_cast<std::size_t>(Row) * (W / 2), F->data[2] + static_cast<std::ptrdiff_t>(Row) * F->linesize[2], W / 2);
+  // The host gets the picture while its callback runs; otherwise only the window needs it.
+  std::uintptr_t CallBack = 0;
+  if (TDecodeEngine* Engine = DecodeEngine()) {
+    TChannelState State;
+    Engine->GetChannelState(Head.Group, Head.Channel, State);
+    if (State.CallBackState == 2) CallBack = Engine->GetCallBack(Head.Group, Head.Channel);
   }
 
   if (!P.Renderer) {
@@ -225,21 +213,44 @@ void TDecodeMp4::OutputPicture(TFrameHead& Head, int Port, TPort& P) {
       return;
     }
   }
-  P.Renderer->DrawToWindow(Head.Wnd, Y, Cb, Cr, W, H, nullptr);
 
-  if (TDecodeEngine* Engine = DecodeEngine()) {
-    TChannelState State;
-    Engine->GetChannelState(Head.Group, Head.Channel, State);
-    const std::uintptr_t CallBack = Engine->GetCallBack(Head.Group, Head.Channel);
-    if (State.CallBackState == 2 && CallBack != 0) {
-      TDecFrameInfo FrameInfo{};
-      FrameInfo.Size = static_cast<std::uint32_t>(Size);
-      FrameInfo.Width = static_cast<std::uint32_t>(W);
-      FrameInfo.Height = static_cast<std::uint32_t>(H);
-      FrameInfo.FrameKind = 1;
-      FrameInfo.DvrType = DvrTypeCode;
-      reinterpret_cast<TDecCallBack>(CallBack)(Head.Channel, FrameInfo, P.Picture.data());
+  const std::size_t LumaBytes = static_cast<std::size_t>(W) * H;
+  const std::size_t ChromaBytes = LumaBytes / 4;
+  const std::size_t Size = LumaBytes + 2 * ChromaBytes;
+  // The window is drawn straight from the decoder's planes, unless the host takes the picture
+  // (then it is packed once and drawn from there) or the planes' rows run backwards.
+  const bool Packed = CallBack != 0 || F->linesize[0] < W || F->linesize[1] < W / 2 || F->linesize[2] < W / 2 ||
+                      F->linesize[1] != F->linesize[2];
+  if (Packed) {
+    // The three planes back to back (Y, Cb, Cr), each row cut to the plane's even width: the
+    // host gets them as one picture.
+    try {
+      if (P.Picture.size() < Size) P.Picture.resize(Size);
+    } catch (const std::bad_alloc&) {
+      return;
     }
+    std::uint8_t* Y = P.Picture.data();
+    std::uint8_t* Cb = Y + LumaBytes;
+    std::uint8_t* Cr = Cb + ChromaBytes;
+    for (int Row = 0; Row < H; ++Row)
+      std::memcpy(Y + static_cast<std::size_t>(Row) * W, F->data[0] + static_cast<std::ptrdiff_t>(Row) * F->linesize[0], W);
+    for (int Row = 0; Row < H / 2; ++Row) {
+      std::memcpy(Cb + static_cast<std::size_t>(Row) * (W / 2), F->data[1] + static_cast<std::ptrdiff_t>(Row) * F->linesize[1], W / 2);
+      std::memcpy(Cr + static_cast<std::size_t>(Row) * (W / 2), F->data[2] + static_cast<std::ptrdiff_t>(Row) * F->linesize[2], W / 2);
+    }
+    P.Renderer->DrawToWindow(Head.Wnd, Y, Cb, Cr, W, H, nullptr);
+  } else {
+    P.Renderer->DrawPlanesToWindow(Head.Wnd, F->data[0], F->linesize[0], F->data[1], F->data[2], F->linesize[1], W, H);
+  }
+
+  if (CallBack != 0) {
+    TDecFrameInfo FrameInfo{};
+    FrameInfo.Size = static_cast<std::uint32_t>(Size);
+    FrameInfo.Width = static_cast<std::uint32_t>(W);
+    FrameInfo.Height = static_cast<std::uint32_t>(H);
+    FrameInfo.FrameKind = 1;
+    FrameInfo.DvrType = DvrTypeCode;
+    reinterpret_cast<TDecCallBack>(CallBack)(Head.Channel, FrameInfo, P.Picture.data());
   }
 
   TSnapshot& Snap = Mp4Snapshots[Port];

@@ -432,7 +432,7 @@ int main(int argc, char** argv) {
     const double Base = NowAsFrameTime(0);
     for (std::size_t k = 0; k < Ticks && !Stop; ++k) {
       if (!O.Fast && k > 0) std::this_thread::sleep_until(Opened + std::chrono::microseconds((k - 1) * 1000000 / Fps));
-      for (int c = 0; c < O.Channels; ++c) {
+      for (int c = 0; c < O.Channels && !Stop; ++c) {  // opening a player takes a while: stop between them too
         const TStream& S = StreamOf(c);
         std::size_t N = S.Units.size();
         if (O.Frames > 0) N = std::min<std::size_t>(N, static_cast<std::size_t>(O.Frames) + 1);

@@ -18,6 +18,6 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   ) 9>"${TMPDIR:-/tmp}/.zorv-wineprefix.lock"
 fi
 if command -v xvfb-run >/dev/null && [ -z "${DISPLAY:-}" ]; then
-  exec xvfb-run -a -s "-screen 0 1280x1024x24" "$@"
+  exec xvfb-run -a -s "-screen 0 1920x1440x24" "$@"
 fi
 exec "$@"

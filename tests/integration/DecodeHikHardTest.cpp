@@ -510,6 +510,16 @@ TEST_F(DecodeHikHardTest, ModeFileValueOneRefusesPlacementAndOutputs) {
 
 // ---- channel counts beyond the tables ------------------------------------------------------
 
+TEST_F(DecodeHikHardTest, CardChannelsTheCardDidNotOpenAreNeverUsed) {
+  Card.SetOption("card.channels", 4);
+  Card.SetOption("card.decodecount", 8);
+  Start();
+  EXPECT_EQ(Open(1, 6), -1);
+  EXPECT_EQ(EntryOf(1), nullptr);
+  EXPECT_EQ(Card.Count("HW_"), 0);
+  EXPECT_EQ(Open(2, 4), 0);
+}
+
 TEST_F(DecodeHikHardTest, ACardWithMoreThanAHundredChannelsIsUsedForItsFirstHundred) {
   Card.SetOption("card.channels", 150);
   ASSERT_EQ(Tarn_Decode_Initialize(0, Root().c_str(), 0), 0);

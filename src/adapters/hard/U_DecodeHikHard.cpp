@@ -93,6 +93,7 @@ std::int32_t TDecodeHikHard::InitDecoder(std::int32_t Param, const std::string& 
   if (FHW_InitDecDevice) CardCall<std::int32_t>(-1, [&] { return FHW_InitDecDevice(&Opened); });
   // Channels beyond the tables are left closed.
   Opened = CardChannelsInTable(Opened);
+  FOpenedChannels = Opened;
   for (std::int32_t i = 0; i < Opened; ++i) {
     THikCardHandle& Handle = FChannelHandles[static_cast<std::size_t>(i)];
     if (FHW_ChannelOpen) CardCall<std::int32_t>(-1, [&] { return FHW_ChannelOpen(i, &Handle); });
@@ -139,6 +140,8 @@ std::int32_t TDecodeHikHard::OpenStream(TFrameHead& Head, const std::uint8_t* Da
   if (Data) std::memcpy(FileHead, Data, std::min<std::uint32_t>(Head.DataLen, FileHeadSize));
   const std::uint32_t Slot = CardSlotOf(Head);
   if (Slot == 0 || static_cast<std::int64_t>(Slot) > FDecodeChannelCount.load()) return -1;
+  // A card that counts more decode channels than it let open has no handle for the others.
+  if (static_cast<std::int32_t>(Slot) > FOpenedChannels) return -1;
   FChannelPlayer[Head.Group][Head.Channel] = Player;
   TPlayerInfo& Info = FPlayers[static_cast<std::size_t>(Player)];
   const THikCardHandle Handle = FChannelHandles[Slot - 1];

@@ -168,5 +168,6 @@ class TDecodeHikHard : public TDecodeBase {
   std::uint32_t FHardHandle = 0;
   HIKCARD_ENTRIES(ZORV_DECLARE_ENTRY)
   std::array<THikCardHandle, CardChannelSlots> FChannelHandles{};
+  std::int32_t FOpenedChannels = 0;  // card channels 1..FOpenedChannels have a handle
   std::array<TRelaxed<std::uint8_t>, CardChannelSlots + 1> FWaitFirstFrame;  // card channels 1..100
 };

@@ -193,7 +193,8 @@ void ZORV_STDCALL TDecodeHC::DecodeCallBack(std::int32_t Port, char* Buffer, std
   const std::int64_t Width = FrameInfo[0];
   const std::int64_t Height = FrameInfo[1];
   const std::int64_t Quarter = Width * Height / 4;
-  if (Quarter <= 0) {
+  // A negative width and height multiply to a positive size: no picture either.
+  if (Width <= 0 || Height <= 0 || Quarter <= 0) {
     Win::Sleep(1);
     return;
   }

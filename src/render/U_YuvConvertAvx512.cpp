@@ -9,9 +9,9 @@
 // H = floor(K / 1000) and G from 65.536 (K mod 1000) up to 16 above it. Then
 //   floor((L + K) / 1000) = Lq + H + (F + G >= 65536) = Lq + H + (F > ~G).
 // Why it is exact: 76284 / 65536 exceeds 1.164 by so little that Lq = floor(1164 Y / 1000) and
-// F stays within 25 above 65.536 (L mod 1000); two remainders that add up to 1000 or more give
-// F + G >= 65536, and two that stay below 1000 leave F + G at least 65536 - 65.5 + 25 + 16
-// short of it. Lq is the high word of Y * 76284 (Y + the high word of Y * 10748), F the low
+// F stays within 25 above 65.536 (L mod 1000); remainders that add up to 1000 or more give
+// F + G >= 65536, and remainders that add up to at most 999 give F + G <= 65.536 * 999 + 25 + 16
+// < 65512. Every fast kernel is checked against the formula for every (Y, Cb, Cr). Lq is the high word of Y * 76284 (Y + the high word of Y * 10748), F the low
 // word (Y * 10748 modulo 65536).
 //
 // Chroma words come once per 2 x 2 block, for 16 or 32 blocks at a time; both rows of the block
@@ -68,7 +68,6 @@ constexpr Permutes<32> kPermutes256 = MakePermutes<32>();
 struct V512 {
   using V = __m512i;
   using Half = __m256i;                  // bytes widened to a register of words
-  using LaneMask = __mmask32;            // one bit per word
   using ByteMask = __mmask64;            // one bit per byte
   static constexpr int kPairs = 32;      // pixel pairs per step
   static V Set(int v) { return _mm512_set1_epi16(static_cast<short>(v)); }
@@ -91,9 +90,7 @@ struct V512 {
     return _mm512_mask_permutexvar_epi8(_mm512_permutex2var_epi8(p1, fromP1P2, p2), p3Mask, fromP3, p3);
   }
   static V Load(const void* p) { return _mm512_loadu_si512(p); }
-  static V LoadMasked(ByteMask m, const void* p) { return _mm512_maskz_loadu_epi8(m, p); }
   static void Store(void* p, V v) { _mm512_storeu_si512(p, v); }
-  static void StoreMasked(void* p, ByteMask m, V v) { _mm512_mask_storeu_epi8(p, m, v); }
   static Half LoadHalf(const void* p) { return _mm256_loadu_si256(static_cast<const __m256i*>(p)); }
   static V Widen(Half h) { return _mm512_cvtepu8_epi16(h); }
   static const Permutes<64>& Tables() { return kPermutes512; }
@@ -102,7 +99,6 @@ struct V512 {
 struct V256 {
   using V = __m256i;
   using Half = __m128i;
-  using LaneMask = __mmask16;
   using ByteMask = __mmask32;
   static constexpr int kPairs = 16;
   static V Set(int v) { return _mm256_set1_epi16(static_cast<short>(v)); }

@@ -40,6 +40,7 @@
 
 #include "Companions.h"
 #include "StandinKit.h"
+#include "StandinPictures.h"
 #include "StandinPlayer.h"
 
 namespace {
@@ -352,16 +353,8 @@ STANDIN_EXPORT RESULT ZORV_STDCALL DH_GetYV12Image(UINT handle, std::uint8_t* bu
   STANDIN_ENTER(RESULT, "DH_GetYV12Image", handle, buffer, size);
   kit::Picture picture;
   if (buffer == nullptr || !CurrentPicture(handle, picture)) return -1;
-  const std::size_t luma = static_cast<std::size_t>(picture.width) * picture.height;
-  const std::size_t chroma = static_cast<std::size_t>(picture.width / 2) * (picture.height / 2);
-  if (picture.yuv.size() < luma + 2 * chroma || size < luma + 2 * chroma) return -1;
-  if (TheCard().NextBlank()) {
-    std::memset(buffer, 0, luma + 2 * chroma);
-    return 0;
-  }
-  std::memcpy(buffer, picture.yuv.data(), luma);
-  std::memcpy(buffer + luma, picture.yuv.data() + luma + chroma, chroma);  // V
-  std::memcpy(buffer + luma + chroma, picture.yuv.data() + luma, chroma);  // U
+  if (!kit::WriteYV12(picture, buffer, size)) return -1;
+  if (TheCard().NextBlank()) std::memset(buffer, 0, zrv::PictureBytes(picture.width, picture.height));
   return 0;
 }
 

@@ -33,6 +33,18 @@ std::int64_t CallWithGuard(const std::vector<std::uint8_t>& picture, std::size_t
   return result;
 }
 
+// Writes a 4:2:0 picture (I420 order) to out in YV12 order (luma, then Cr, then Cb), as
+// decode cards hand pictures out. False, nothing written, when it does not fit `size` bytes.
+inline bool WriteYV12(const Picture& picture, std::uint8_t* out, std::size_t size) {
+  const std::size_t luma = static_cast<std::size_t>(picture.width) * picture.height;
+  const std::size_t quarter = static_cast<std::size_t>(picture.width / 2) * (picture.height / 2);
+  if (out == nullptr || size < luma + 2 * quarter || picture.yuv.size() < luma + 2 * quarter) return false;
+  std::memcpy(out, picture.yuv.data(), luma);
+  std::memcpy(out + luma, picture.yuv.data() + luma + quarter, quarter);
+  std::memcpy(out + luma + quarter, picture.yuv.data() + luma, quarter);
+  return true;
+}
+
 // Queries "open" "playing" "window" "decoded" "displayed" "drawn" "audio" "audioplayed" "sound"
 // "pending" (port): the player's state; -1 for a port outside the table.
 inline void InstallPlayerQueries(PlayerTable& players) {

@@ -151,12 +151,10 @@ inline void Row32(const std::uint8_t* yRow, const Chroma& ch, std::uint8_t* out,
   const __m256i p2 = _mm256_packus_epi16(Component(lqE, fE, ch.red), Component(lqO, fO, ch.blue));
   const __m256i p3 = _mm256_packus_epi16(Component(lqO, fO, ch.green), Component(lqO, fO, ch.red));
   const __m256i c0 = Chunk(0, p1, p2, p3, k), c1 = Chunk(1, p1, p2, p3, k), c2 = Chunk(2, p1, p2, p3, k);
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm256_castsi256_si128(c0));
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16), _mm256_castsi256_si128(c1));
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 32), _mm256_castsi256_si128(c2));
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 48), _mm256_extracti128_si256(c0, 1));
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 64), _mm256_extracti128_si256(c1, 1));
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 80), _mm256_extracti128_si256(c2, 1));
+  // Lane 0 of c0, c1, c2 holds bytes 0-47 of the row, lane 1 bytes 48-95.
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), _mm256_permute2x128_si256(c0, c1, 0x20));
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 32), _mm256_permute2x128_si256(c2, c0, 0x30));
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 64), _mm256_permute2x128_si256(c1, c2, 0x31));
 }
 
 // 16 pixel pairs of a row pair from pair j.

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "HostPictures.h"
@@ -31,6 +32,18 @@ std::string Root() { return std::string(ZORV_TESTROOT) + "/"; }
 std::string CardPath(const std::string& Tree) { return Tree + "System/HIK/DS40xxSDK.dll"; }
 // Journal form of the handle of card channel HardChannel (numbered from 1).
 std::string H(std::uint32_t HardChannel) { return std::to_string(kHandleBase + HardChannel - 1); }
+
+// Sets (Value null: removes) an environment variable of the process.
+void SetEnv(const char* Name, const char* Value) {
+#ifdef _WIN32
+  _putenv_s(Name, Value ? Value : "");
+#else
+  if (Value)
+    setenv(Name, Value, 1);
+  else
+    unsetenv(Name);
+#endif
+}
 
 bool Logged(const std::vector<std::string>& Log, const std::string& Message) {
   for (const std::string& Line : Log)
@@ -634,22 +647,24 @@ TEST_F(DecodeHikHardSnapTest, ACardLibraryThatRaisesEndsTheTries) {
 }
 
 TEST_F(DecodeHikHardSnapTest, APictureWithNowhereToWriteItFailsWithTheThirdLine) {
-#ifdef _WIN32
-  GTEST_SKIP() << "the temporary directory is the test's to move only in the POSIX build";
-#else
   OpenWithPicture();
-  const char* Env = std::getenv("TMPDIR");
-  const std::string Old = Env ? Env : "";
-  setenv("TMPDIR", (Root() + "no-such-temp-dir").c_str(), 1);
+  // The temporary directory moves to a place that does not exist, for this snapshot only.
+#ifdef _WIN32
+  const char* Names[] = {"TMP", "TEMP"};
+#else
+  const char* Names[] = {"TMPDIR"};
+#endif
+  std::vector<std::pair<std::string, bool>> Saved;
+  for (const char* Name : Names) {
+    const char* Value = std::getenv(Name);
+    Saved.emplace_back(Value ? Value : "", Value != nullptr);
+    SetEnv(Name, (Root() + "no-such-temp-dir").c_str());
+  }
   const std::int32_t Bytes = Snap();
-  if (Env)
-    setenv("TMPDIR", Old.c_str(), 1);
-  else
-    unsetenv("TMPDIR");
+  for (std::size_t i = 0; i < Saved.size(); ++i) SetEnv(Names[i], Saved[i].second ? Saved[i].first.c_str() : nullptr);
   EXPECT_EQ(Bytes, -1);
   EXPECT_EQ(Card.Count("HW_GetYV12Image("), 1);
   EXPECT_TRUE(Logged(TakeLogMessages(), "decoderdll 硬件解码抓帧失败3"));
-#endif
 }
 
 // ---- pauses in real time -------------------------------------------------------------------

@@ -230,7 +230,10 @@ std::int32_t TDecodeHikHard::InputData(TFrameHead& Head, const std::uint8_t* Dat
     if (Head.FrameType != 2) WriteLog("  decoderdll   errorFrame" + std::to_string(Head.HardChannel));
     FWaitFirstFrame[Slot] = 0;
   }
-  const THikCardHandle Handle = static_cast<THikCardHandle>(Info->Port.Get());
+  // Read once: a close on another thread frees the entry while this frame is on its way.
+  const std::int64_t Port = Info->Port;
+  if (Port < 0) return -1;
+  const THikCardHandle Handle = static_cast<THikCardHandle>(Port);
   const std::uint32_t Taken =
       FHW_InputData && (Data || Head.DataLen == 0)
           ? CardCall<std::uint32_t>(0, [&] { return FHW_InputData(Handle, Data, Head.DataLen); })

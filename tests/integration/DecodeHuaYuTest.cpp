@@ -265,6 +265,15 @@ TEST_F(DecodeHuaYu, OpenFailsWithoutADecoderAndSurvivesWhatTheLibraryRaises) {
   EXPECT_EQ(PlayerNo(), -1);
 }
 
+TEST_F(DecodeHuaYu, FeedingWhileTheStreamClosesNeverUsesADestroyedDecoder) {
+  ASSERT_EQ(Open(), 0);
+  const std::size_t Destroyed = FeedWhileReopening([&] {
+    Tarn_Decode_CloseOneChannel(Head());
+    EXPECT_EQ(Open(), 0);
+  });
+  EXPECT_EQ(Destroyed, 21u);
+}
+
 // Real time: the snapshot waits up to 300 rounds of 2 ms for a fed picture.
 TEST_F(DecodeHuaYu, SnapshotWritesTheNextPictureAndLeavesNoTemporaryFile) {
   Win::Test::SetSleepScale(1.0);

@@ -248,4 +248,12 @@ TEST_F(DecodeSHX, OpenFailsWithoutAVideoDecoder) {
   EXPECT_EQ(Shx.Query("decoded", Handle()), 1);
 }
 
+TEST_F(DecodeSHX, FeedingWhileTheStreamClosesNeverUsesADestroyedDecoder) {
+  ASSERT_EQ(Open(), 0);
+  FeedWhileReopening([&] {
+    Tarn_Decode_CloseOneChannel(Head());
+    Open();
+  });
+}
+
 }  // namespace

@@ -5,8 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -50,6 +52,32 @@ class TSHXAdapterTest : public TPlayerAdapterTest {
     return 0;
   }
   std::int64_t Draws() const { return Draw.Query("draws", DrawHandle()); }
+
+  // Feeds the test's channel on another thread while Reopen, 20 times on this one, closes the
+  // stream and opens it again; then closes it. No frame may reach a decoder after the decoder
+  // was destroyed, and none may be left alive. Returns the number of decoders destroyed.
+  std::size_t FeedWhileReopening(const std::function<void()>& Reopen) {
+    std::atomic<bool> Stop{false};
+    std::thread Feeder([&] {
+      for (std::size_t I = 0; !Stop; ++I) AddVideo(1 + I % 4);
+    });
+    for (int Round = 0; Round < 20; ++Round) Reopen();
+    Stop = true;
+    Feeder.join();
+    Tarn_Decode_CloseOneChannel(Head());
+    EXPECT_EQ(Shx.Query("decoders"), 0);
+
+    std::set<std::string> Destroyed;
+    for (const std::string& Call : Shx.Calls("SHXDec_")) {
+      if (Call.rfind("SHXDec_Destroy(", 0) == 0) {
+        Destroyed.insert(Call.substr(15, Call.size() - 16));
+      } else if (Call.rfind("SHXDec_Decode(", 0) == 0) {
+        const std::string Decoder = Call.substr(14, Call.find(',') - 14);
+        EXPECT_EQ(Destroyed.count(Decoder), 0u) << Call << " after its decoder was destroyed";
+      }
+    }
+    return Destroyed.size();
+  }
 
   // On the open stream of the test's channel: a snapshot taken while Feed gives the channel
   // frames is a 352 x 288 BMP image, and one taken while nobody feeds fails after its 300 rounds

@@ -193,6 +193,9 @@ std::int32_t TDecodeSHX::CloseStream(TFrameHead& Head) {
     std::lock_guard<std::mutex> HoldSlot(Slot.Lock);
     DestroyDecoder(static_cast<std::uint32_t>(Info.Port.Get()));
     DestroyDecoder(static_cast<std::uint32_t>(Info.AuxHandle.Get()));
+    // Frames decode only into a buffer: without it, a frame that comes in during the pause
+    // below does not reach the decoders just destroyed.
+    std::vector<std::uint8_t>().swap(Slot.PicBuf);
   }
   Win::Sleep(100);
   {

@@ -217,11 +217,12 @@ void TDecodeMp4::OutputPicture(TFrameHead& Head, int Port, TPort& P) {
   const std::size_t LumaBytes = static_cast<std::size_t>(W) * H;
   const std::size_t ChromaBytes = LumaBytes / 4;
   const std::size_t Size = LumaBytes + 2 * ChromaBytes;
-  // The window is drawn straight from the decoder's planes, unless the host takes the picture
-  // (then it is packed once and drawn from there) or the planes' rows run backwards.
-  const bool Packed = CallBack != 0 || F->linesize[0] < W || F->linesize[1] < W / 2 || F->linesize[2] < W / 2 ||
-                      F->linesize[1] != F->linesize[2];
-  if (Packed) {
+  // The window is drawn straight from the decoder's planes (unless their rows run backwards);
+  // the host's picture is packed after the drawing, so the host reads it while it is fresh.
+  const bool InPlace = F->linesize[0] >= W && F->linesize[1] >= W / 2 && F->linesize[1] == F->linesize[2];
+  if (InPlace)
+    P.Renderer->DrawPlanesToWindow(Head.Wnd, F->data[0], F->linesize[0], F->data[1], F->data[2], F->linesize[1], W, H);
+  if (CallBack != 0 || !InPlace) {
     // The three planes back to back (Y, Cb, Cr), each row cut to the plane's even width: the
     // host gets them as one picture.
     try {
@@ -238,9 +239,7 @@ void TDecodeMp4::OutputPicture(TFrameHead& Head, int Port, TPort& P) {
       std::memcpy(Cb + static_cast<std::size_t>(Row) * (W / 2), F->data[1] + static_cast<std::ptrdiff_t>(Row) * F->linesize[1], W / 2);
       std::memcpy(Cr + static_cast<std::size_t>(Row) * (W / 2), F->data[2] + static_cast<std::ptrdiff_t>(Row) * F->linesize[2], W / 2);
     }
-    P.Renderer->DrawToWindow(Head.Wnd, Y, Cb, Cr, W, H, nullptr);
-  } else {
-    P.Renderer->DrawPlanesToWindow(Head.Wnd, F->data[0], F->linesize[0], F->data[1], F->data[2], F->linesize[1], W, H);
+    if (!InPlace) P.Renderer->DrawToWindow(Head.Wnd, Y, Cb, Cr, W, H, nullptr);
   }
 
   if (CallBack != 0) {

@@ -195,8 +195,8 @@ TEST_F(DecodeMp4, PicturesReachTheHostOnlyWhileTheCallBackRuns) {
   EXPECT_EQ(Draws(), 30);
 }
 
-// The window shows the decoded picture whether the host takes pictures or not (without a
-// callback the picture is drawn from the decoder's own planes, with one from the host's copy).
+// The window shows the decoded picture, drawn from the decoder's own planes, whether the host
+// takes pictures or not, and it is the picture the host is given.
 TEST_F(DecodeMp4, WindowShowsTheSamePictureWithOrWithoutTheHost) {
   for (const char* Name : {"cif", "odd353"}) {
     SCOPED_TRACE(Name);

@@ -476,7 +476,9 @@ TEST_F(DecodeHikHardTest, CardChannelsAreRoutedToVideoOutputsAndOutputsSplitInto
   EXPECT_EQ(Card.Query("regions", 1), 4);
   EXPECT_EQ(Card.Query("region.width", 1), 352);
   EXPECT_EQ(Tarn_Decode_SetDisplayRegion(Any, 1, 0, Regions, 0), -1);
+  EXPECT_EQ(Tarn_Decode_SetDisplayRegion(Any, 1, 4, nullptr, 0), -1);  // no table: none is read
   Log = TakeLogMessages();
+  EXPECT_TRUE(Logged(Log, "decoderdll分割数目:4输出通道序号:1显示区域信息:-1"));
   EXPECT_TRUE(Logged(Log, "decoderdll分割数目:4输出通道序号:1显示区域信息:0--0--352--288--0"));
   EXPECT_TRUE(Logged(Log, "decoderdll分割数目:0输出通道序号:1显示区域信息:0--0--352--288---1"));
 

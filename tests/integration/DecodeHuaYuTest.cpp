@@ -292,21 +292,16 @@ TEST_F(DecodeHuaYu, SnapshotWritesTheNextPictureAndLeavesNoTemporaryFile) {
 }
 
 TEST_F(DecodeHuaYu, WithoutDrawyuvPicturesAreStillDecodedAndCalledBack) {
-  Tarn_Decode_ShutDown();
-  const std::string Bare = std::string(ZORV_TESTROOT) + "-shx-nodraw/";
-  StandinClient BareShx(Bare + "PlayDll/HuaYu/SHXDecoder.dll");
-  ASSERT_TRUE(BareShx.Loaded());
-  BareShx.Reset();
-  ASSERT_EQ(Tarn_Decode_Initialize(0, Bare.c_str(), 1), 0);
+  const std::unique_ptr<StandinClient> BareShx = RestartWithoutDrawyuv();
   ASSERT_EQ(Open(), 0);
   EXPECT_EQ(AddVideo(0), 152064);
-  EXPECT_EQ(BareShx.Query("decoded", 1), 1);
+  EXPECT_EQ(BareShx->Query("decoded", 1), 1);
   ASSERT_EQ(Tarn_Decode_StartCallBack(Head(), HostPictures::OnPicture), 0);
   EXPECT_EQ(AddVideo(1), 152064);
   EXPECT_EQ(HostPictures::Count(), 1u);
   EXPECT_EQ(Draw.Count("InitDraw("), 0);
   EXPECT_EQ(Tarn_Decode_CloseOneChannel(Head()), 0);
-  BareShx.Reset();
+  BareShx->Reset();
 }
 
 // Real time: the 500 ms the wave thread gets to finish on shutdown.

@@ -159,22 +159,17 @@ TEST_F(DecodeSHX, SnapshotWritesTheNextPictureAndLeavesNoTemporaryFile) {
 }
 
 TEST_F(DecodeSHX, WithoutDrawyuvPicturesAreStillDecodedAndCalledBack) {
-  Tarn_Decode_ShutDown();
-  const std::string Bare = std::string(ZORV_TESTROOT) + "-shx-nodraw/";
-  StandinClient BareShx(Bare + "PlayDll/SHX/SHXDecoder.dll");
-  ASSERT_TRUE(BareShx.Loaded());
-  BareShx.Reset();
-  ASSERT_EQ(Tarn_Decode_Initialize(0, Bare.c_str(), 1), 0);
+  const std::unique_ptr<StandinClient> BareShx = RestartWithoutDrawyuv();
   EXPECT_EQ(Add(ZORV_FRAME_FILEHEAD, Stream.head), 0);
   ASSERT_EQ(Add(ZORV_FRAME_I, Stream.frames[0].bytes), 0);
   EXPECT_EQ(AddVideo(1), 0);
-  EXPECT_EQ(BareShx.Query("decoded", 1), 1);
+  EXPECT_EQ(BareShx->Query("decoded", 1), 1);
   ASSERT_EQ(Tarn_Decode_StartCallBack(Head(), HostPictures::OnPicture), 0);
   EXPECT_EQ(AddVideo(2), 0);
   EXPECT_EQ(HostPictures::Count(), 1u);
   EXPECT_EQ(Draw.Query("handles"), 0);
   Tarn_Decode_CloseOneChannel(Head());
-  BareShx.Reset();
+  BareShx->Reset();
 }
 
 // Real time: the 500 ms wave-thread pause on shutdown and 100 ms in the close.

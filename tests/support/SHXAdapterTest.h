@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <set>
 #include <string>
 #include <thread>
@@ -32,7 +33,9 @@ class TSHXAdapterTest : public TPlayerAdapterTest {
  protected:
   // LibraryPath: "PlayDll/SHX/SHXDecoder.dll" or "PlayDll/HuaYu/SHXDecoder.dll".
   TSHXAdapterTest(const std::string& LibraryPath, std::uint8_t DvrType, std::uint8_t Group, std::uint32_t Channel)
-      : TPlayerAdapterTest(LibraryPath, DvrType, Group, Channel), Draw(Root() + "PlayDll/drawyuv.dll") {}
+      : TPlayerAdapterTest(LibraryPath, DvrType, Group, Channel),
+        Draw(Root() + "PlayDll/drawyuv.dll"),
+        LibraryPath(LibraryPath) {}
   void SetUp() override {
     TPlayerAdapterTest::SetUp();
     ASSERT_TRUE(Draw.Loaded());
@@ -43,6 +46,17 @@ class TSHXAdapterTest : public TPlayerAdapterTest {
     Params.width = Width;
     Params.height = Height;
     Stream = zrv::MakeSyntheticStream(Params, Frames);
+  }
+  // Shuts the engine down and starts it again over the test tree without drawyuv.dll; gives the
+  // stand-in decoder of that tree, reset.
+  std::unique_ptr<StandinClient> RestartWithoutDrawyuv() {
+    Tarn_Decode_ShutDown();
+    const std::string Bare = std::string(ZORV_TESTROOT) + "-shx-nodraw/";
+    auto BareShx = std::make_unique<StandinClient>(Bare + LibraryPath);
+    EXPECT_TRUE(BareShx->Loaded());
+    BareShx->Reset();
+    EXPECT_EQ(Tarn_Decode_Initialize(0, Bare.c_str(), 1), 0);
+    return BareShx;
   }
   std::int32_t AddVideo(std::size_t I) { return Add(ZORV_FRAME_P, Stream.frames[I].bytes); }
   // The latest drawing handle made for the test's window (handle numbers run on across tests).
@@ -106,6 +120,7 @@ class TSHXAdapterTest : public TPlayerAdapterTest {
 
   StandinClient& Shx = Library;
   StandinClient Draw;
+  const std::string LibraryPath;
   zrv::StreamParams Params;
   zrv::SyntheticStream Stream;
 };

@@ -443,17 +443,13 @@ STANDIN_EXPORT LONG ZORV_STDCALL HW_GetYV12Image(HANDLE h, std::uint8_t* buffer,
   if (p == nullptr || buffer == nullptr) return -1;
   kit::Picture pic;
   if (!p->LastPicture(pic)) return -1;
-  const std::size_t luma = static_cast<std::size_t>(pic.width) * pic.height;
-  const std::size_t quarter = static_cast<std::size_t>(pic.width / 2) * (pic.height / 2);
-  if (size < luma + 2 * quarter || pic.yuv.size() < luma + 2 * quarter) return -1;
+  const std::size_t bytes = zrv::PictureBytes(pic.width, pic.height);
+  if (size < bytes || pic.yuv.size() < bytes) return -1;
   if (TheCard().TakeBlank()) {
-    std::memset(buffer, 0, luma + 2 * quarter);
+    std::memset(buffer, 0, bytes);
     return 0;
   }
-  std::memcpy(buffer, pic.yuv.data(), luma);
-  std::memcpy(buffer + luma, pic.yuv.data() + luma + quarter, quarter);  // Cr
-  std::memcpy(buffer + luma + quarter, pic.yuv.data() + luma, quarter);  // Cb
-  return 0;
+  return kit::WriteYV12(pic, buffer, size) ? 0 : -1;
 }
 
 // ---- looked up by the library but not driven: they only answer 0 ----------------------------

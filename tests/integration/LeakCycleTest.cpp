@@ -106,7 +106,7 @@ class TPrivateTemp {
     Dir = (fs::temp_directory_path() / ("zorv-leaks-" + std::to_string(Win::GetCurrentProcessId()))).string();
     fs::create_directories(Dir);
 #if defined(_WIN32)
-    char Buffer[Win::MAX_PATH + 1] = {};
+    char Buffer[1024] = {};
     HadOld = GetEnvironmentVariableA("TMP", Buffer, sizeof Buffer) != 0;
     Old = Buffer;
     SetEnvironmentVariableA("TMP", Dir.c_str());

@@ -253,13 +253,34 @@ int32_t zorv_surface_stretch_dib(uint32_t surface, int32_t xDest, int32_t yDest,
     }
     lastRow = row;
     lastOut = out;
-    for (int64_t x = x0; x < x1; ++x) {
-      const int64_t at = columns[size_t(x - x0)];
-      if (at < 0) continue;
-      const uint8_t* p = line + at;
-      out[x * 3] = p[0];
-      out[x * 3 + 1] = p[1];
-      out[x * 3 + 2] = p[2];
+    const int64_t* at = columns.data();
+    uint8_t* to = out + x0 * 3;
+    // Reading a fourth byte after a pixel stays inside the bitmap except at the end of its last
+    // stored row; writing one is harmless while the next pixel overwrites it.
+    const bool wordCopy = bpp == 4 || row < imgH - 1 || stride > size_t(imgW) * 3;
+    if (everyColumn && wordCopy) {
+      for (int64_t n = x1 - x0; n > 1; --n, ++at, to += 3) std::memcpy(to, line + *at, 4);
+      const uint8_t* p = line + *at;
+      to[0] = p[0];
+      to[1] = p[1];
+      to[2] = p[2];
+      continue;
+    }
+    if (everyColumn) {
+      for (int64_t n = x1 - x0; n > 0; --n, ++at, to += 3) {
+        const uint8_t* p = line + *at;
+        to[0] = p[0];
+        to[1] = p[1];
+        to[2] = p[2];
+      }
+      continue;
+    }
+    for (int64_t n = x1 - x0; n > 0; --n, ++at, to += 3) {
+      if (*at < 0) continue;
+      const uint8_t* p = line + *at;
+      to[0] = p[0];
+      to[1] = p[1];
+      to[2] = p[2];
     }
   }
   ++s->draws;

@@ -14,6 +14,7 @@
 
 #include "HostPictures.h"
 #include "Platform.h"
+#include "PrivateTempDir.h"
 #include "SnapTempFiles.h"
 #include "SpineTestAdapter.h"
 #include "StandinClient.h"
@@ -481,7 +482,7 @@ TEST_F(DaHuaCardSnapTest, TheCardsPictureBecomesABmpImage) {
   EXPECT_EQ(Snap(), -1);  // no stream: nothing asked of the card
   EXPECT_EQ(Library->Count("DH_"), 0);
   ASSERT_EQ(Open(1), 0);
-  const std::set<std::string> TempBefore = SnapTempFiles();
+  const TPrivateTempDir Temp;  // what the snapshots leave, apart from other programs' files
   Library->SetOption("picture.width", 352);
   Library->SetOption("picture.height", 288);
   Library->ClearJournal();
@@ -502,12 +503,12 @@ TEST_F(DaHuaCardSnapTest, TheCardsPictureBecomesABmpImage) {
   const std::vector<std::uint8_t> Expected = YV12ToBmpImage(Yv12.data(), 352, 288);
   ASSERT_GE(Bytes, 0);
   EXPECT_TRUE(std::equal(Expected.begin(), Expected.end(), Image.begin()));
-  EXPECT_EQ(SnapTempFiles(), TempBefore);
+  EXPECT_TRUE(SnapTempFiles().empty());
 
   // A null buffer pointer is refused, nothing is written anywhere.
   std::int32_t S[2] = {0, 0};
   EXPECT_EQ(Tarn_Decode_SnapPicture(Head(ZORV_FRAME_P, 0, 1), S, nullptr), -1);
-  EXPECT_EQ(SnapTempFiles(), TempBefore);
+  EXPECT_TRUE(SnapTempFiles().empty());
 }
 
 TEST_F(DaHuaCardSnapTest, TheStreamsOwnPictureIsSnapped) {

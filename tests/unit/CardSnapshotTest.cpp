@@ -137,6 +137,9 @@ TEST_F(CardSnapshotTest, CardFailuresAreNotTakenForPictures) {
 
 TEST_F(CardSnapshotTest, TheImageIsTheYV12PictureAsBmpAndNoTemporaryFileStays) {
   const TPrivateTempDir Temp;  // what the snapshot leaves, apart from other programs' files
+  char TempPath[Win::MAX_PATH + 1] = {};
+  ASSERT_NE(Win::GetTempPathA(Win::MAX_PATH, TempPath), 0u);
+  ASSERT_NE(std::string(TempPath).find("zorv-tmp-"), std::string::npos) << TempPath;
   TScriptedCard Card;
   const std::int32_t Bytes = Snap(Card);
   ASSERT_EQ(Bytes, 54 + 352 * 3 * 288);

@@ -19,6 +19,7 @@
 
 #include "Mp4Samples.h"
 #include "Platform.h"
+#include "PrivateTempDir.h"
 #include "SnapTempFiles.h"
 #include "SpineTestAdapter.h"
 #include "StandinClient.h"
@@ -204,6 +205,7 @@ class BadInput : public testing::Test {
     }
   }
 
+  TPrivateTempDir Temp;  // snapshot files of this test only, apart from other programs'
   StandinClient Hik{kHikFile};
   std::uint32_t Wnd = 0;
   TMp4Sample Mp4;

@@ -22,6 +22,16 @@ constexpr std::int32_t SdkFalse = 0;
 
 std::uint32_t CardHandle(const TPlayerInfo& Info) { return static_cast<std::uint32_t>(Info.Port.load()); }
 
+// The card handle of a channel's stream, read once: a close on another thread may free the
+// entry meanwhile, and the card must then not be handed the free mark -1. False when none.
+bool StreamHandle(const TPlayerInfo* Info, std::uint32_t& Handle) {
+  if (!Info) return false;
+  const std::int64_t Port = Info->Port.load();
+  if (Port < 0) return false;
+  Handle = static_cast<std::uint32_t>(Port);
+  return true;
+}
+
 }  // namespace
 
 TDecodeDaHuaHard::TDecodeDaHuaHard() { FDllExists = false; }
@@ -146,11 +156,10 @@ std::int32_t TDecodeDaHuaHard::OpenStream(TFrameHead& Head, const std::uint8_t* 
 }
 
 std::int32_t TDecodeDaHuaHard::InputData(TFrameHead& Head, const std::uint8_t* Data) {
-  TPlayerInfo* Info = FindPlayer(Head);
-  if (!Info) return -1;
+  std::uint32_t Handle = 0;
+  if (!StreamHandle(FindPlayer(Head), Handle)) return -1;
   if (Head.FrameType == ZORV_FRAME_AUDIO) PlaySound(Head);
   if (!FInputData) return -1;
-  const std::uint32_t Handle = CardHandle(*Info);
   for (int Offer = 0; Offer < InputAttempts; ++Offer) {
     std::int32_t Taken = -1;
     if (!GuardedCall([&] { Taken = FInputData(Handle, Data, Head.DataLen); })) return -1;
@@ -161,18 +170,16 @@ std::int32_t TDecodeDaHuaHard::InputData(TFrameHead& Head, const std::uint8_t* D
 }
 
 std::int32_t TDecodeDaHuaHard::ClearBuffer(TFrameHead& Head) {
-  TPlayerInfo* Info = FindPlayer(Head);
-  if (!Info) return -1;
-  const std::uint32_t Handle = CardHandle(*Info);
+  std::uint32_t Handle = 0;
+  if (!StreamHandle(FindPlayer(Head), Handle)) return -1;
   if (FResetStream) GuardedCall([&] { FResetStream(Handle); });
   return 0;
 }
 
 std::int32_t TDecodeDaHuaHard::CloseStream(TFrameHead& Head) {
   if (FClearSurface) GuardedCall([&] { FClearSurface(); });
-  TPlayerInfo* Info = FindPlayer(Head);
-  if (!Info) return -1;
-  const std::uint32_t Handle = CardHandle(*Info);
+  std::uint32_t Handle = 0;
+  if (!StreamHandle(FindPlayer(Head), Handle)) return -1;
   StopSound(Head);
   const bool Stopped = GuardedCall([&] {
     if (FStop) FStop(Handle);
@@ -240,9 +247,8 @@ std::int32_t TDecodeDaHuaHard::SetDisplayRegion(TFrameHead&, std::int32_t A, std
 }
 
 std::int32_t TDecodeDaHuaHard::SnapPicture(TFrameHead& Head, std::int32_t* Size, std::uint8_t** Buffer) {
-  TPlayerInfo* Info = FindPlayer(Head);
-  if (!Info) return -1;
-  const std::uint32_t Handle = CardHandle(*Info);
+  std::uint32_t Handle = 0;
+  if (!StreamHandle(FindPlayer(Head), Handle)) return -1;
   TCardPictureSource Source;
   if (FGetPictureSize)
     Source.GetPictureSize = [this, Handle](std::int32_t* Width, std::int32_t* Height) {

@@ -55,6 +55,7 @@ void ZorvBest(benchmark::State& state) {
 }
 void ZorvAvx512(benchmark::State& state) { Zorv(state, YuvConvert::Kernel::Avx512); }
 void ZorvAvx2(benchmark::State& state) { Zorv(state, YuvConvert::Kernel::Avx2); }
+void ZorvSsse3(benchmark::State& state) { Zorv(state, YuvConvert::Kernel::Ssse3); }
 void ZorvSse2(benchmark::State& state) { Zorv(state, YuvConvert::Kernel::Sse2); }
 void ZorvScalar(benchmark::State& state) { Zorv(state, YuvConvert::Kernel::Scalar); }
 
@@ -103,6 +104,7 @@ BENCHMARK(Swscale)->Apply(Sizes);
 BENCHMARK(Memcpy)->Apply(Sizes);
 BENCHMARK(ZorvAvx512)->Apply(Sizes);
 BENCHMARK(ZorvAvx2)->Apply(Sizes);
+BENCHMARK(ZorvSsse3)->Apply(Sizes);
 BENCHMARK(ZorvSse2)->Apply(Sizes);
 BENCHMARK(ZorvScalar)->Apply(Sizes);
 

@@ -51,12 +51,7 @@ int TSimpleDrawYUV::DrawPlanesToWindow(Win::HWND window, const std::uint8_t* y, 
     rows.outStride = -stride;
     rows.pairs = width / 2;
     rows.rowPairs = height / 2;
-    switch (YuvConvert::BestKernel()) {
-      case YuvConvert::Kernel::Avx512: YuvConvert::ConvertAvx512(rows); break;
-      case YuvConvert::Kernel::Avx2: YuvConvert::ConvertAvx2(rows); break;
-      case YuvConvert::Kernel::Sse2: YuvConvert::ConvertSse2(rows); break;
-      case YuvConvert::Kernel::Scalar: YuvConvert::ConvertScalar(rows); break;
-    }
+    YuvConvert::ConvertRows(YuvConvert::BestKernel(), rows);
   }
   return Show(nullptr, width, height, imageSize);
 }

@@ -30,6 +30,12 @@ bool CpuHasSse2() {
   return (d & bit_SSE2) != 0;
 }
 
+bool CpuHasSsse3() {
+  unsigned a, b, c, d;
+  if (!__get_cpuid(1, &a, &b, &c, &d)) return false;
+  return (d & bit_SSE2) != 0 && (c & bit_SSSE3) != 0;
+}
+
 bool CpuHasAvx2() {
   unsigned a, b, c, d;
   if (!__get_cpuid(1, &a, &b, &c, &d)) return false;
@@ -63,6 +69,7 @@ RowsKernel KernelFunction(Kernel kernel) {
   switch (kernel) {
     case Kernel::Avx512: return ConvertAvx512;
     case Kernel::Avx2: return ConvertAvx2;
+    case Kernel::Ssse3: return ConvertSsse3;
     case Kernel::Sse2: return ConvertSse2;
     case Kernel::Scalar: break;
   }
@@ -105,6 +112,7 @@ const char* KernelName(Kernel kernel) {
   switch (kernel) {
     case Kernel::Avx512: return "avx512";
     case Kernel::Avx2: return "avx2";
+    case Kernel::Ssse3: return "ssse3";
     case Kernel::Sse2: return "sse2";
     case Kernel::Scalar: break;
   }
@@ -114,13 +122,14 @@ const char* KernelName(Kernel kernel) {
 bool KernelSupported(Kernel kernel) {
   // CPUID is slow (a trap under virtualisation): ask once.
 #if ZORV_YUV_X86
-  static const bool sse2 = CpuHasSse2(), avx2 = CpuHasAvx2(), avx512 = CpuHasAvx512();
+  static const bool sse2 = CpuHasSse2(), ssse3 = CpuHasSsse3(), avx2 = CpuHasAvx2(), avx512 = CpuHasAvx512();
 #else
-  static const bool sse2 = false, avx2 = false, avx512 = false;
+  static const bool sse2 = false, ssse3 = false, avx2 = false, avx512 = false;
 #endif
   switch (kernel) {
     case Kernel::Avx512: return avx512;
     case Kernel::Avx2: return avx2;
+    case Kernel::Ssse3: return ssse3;
     case Kernel::Sse2: return sse2;
     case Kernel::Scalar: return true;
   }
@@ -130,9 +139,15 @@ bool KernelSupported(Kernel kernel) {
 Kernel BestKernel() {
   static const Kernel best = KernelSupported(Kernel::Avx512) ? Kernel::Avx512
                              : KernelSupported(Kernel::Avx2) ? Kernel::Avx2
+                             : KernelSupported(Kernel::Ssse3) ? Kernel::Ssse3
                              : KernelSupported(Kernel::Sse2) ? Kernel::Sse2
                                                              : Kernel::Scalar;
   return best;
+}
+
+void ConvertRows(Kernel kernel, const Rows& rows) {
+  if (!KernelSupported(kernel)) kernel = BestKernel();
+  KernelFunction(kernel)(rows);
 }
 
 int ConvertWith(Kernel kernel, const std::uint8_t* contiguous, const std::uint8_t* y,
@@ -146,7 +161,6 @@ int ConvertWith(Kernel kernel, const std::uint8_t* contiguous, const std::uint8_
     cb = contiguous + lumaSize + lumaSize / 4;
   }
   if (y == nullptr || cb == nullptr || cr == nullptr) return 0;
-  if (!KernelSupported(kernel)) kernel = BestKernel();
   // Bottom-up: picture row 0 is the image's last row.
   const std::ptrdiff_t stride = static_cast<std::ptrdiff_t>(Rgb24Stride(width));
   Rows rows;
@@ -159,7 +173,7 @@ int ConvertWith(Kernel kernel, const std::uint8_t* contiguous, const std::uint8_
   rows.outStride = -stride;
   rows.pairs = width / 2;
   rows.rowPairs = height / 2;
-  KernelFunction(kernel)(rows);
+  ConvertRows(kernel, rows);
   return 0;
 }
 

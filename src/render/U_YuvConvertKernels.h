@@ -27,6 +27,7 @@ using RowsKernel = void (*)(const Rows& rows);
 
 void ConvertScalar(const Rows& rows);
 void ConvertSse2(const Rows& rows);
+void ConvertSsse3(const Rows& rows);
 void ConvertAvx2(const Rows& rows);
 void ConvertAvx512(const Rows& rows);
 
@@ -35,11 +36,14 @@ void ConvertAvx512(const Rows& rows);
 void RowPairScalar(const std::uint8_t* y0, const std::uint8_t* y1, const std::uint8_t* cb,
                    const std::uint8_t* cr, std::uint8_t* out0, std::uint8_t* out1, int pairs);
 
-enum class Kernel { Scalar, Sse2, Avx2, Avx512 };  // Avx512: AVX-512 F, BW, VL and VBMI
+enum class Kernel { Scalar, Sse2, Ssse3, Avx2, Avx512 };  // Avx512: AVX-512 F, BW, VL and VBMI
 
 const char* KernelName(Kernel kernel);
 bool KernelSupported(Kernel kernel);  // the processor and the system can run it
 Kernel BestKernel();                  // the one YUV420ToRGB24 uses
+
+// Converts the rows with a chosen kernel (the best one when it is not supported).
+void ConvertRows(Kernel kernel, const Rows& rows);
 
 // YUV420ToRGB24 with a chosen kernel (the best one when it is not supported).
 int ConvertWith(Kernel kernel, const std::uint8_t* contiguous, const std::uint8_t* y,

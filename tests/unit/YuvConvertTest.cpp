@@ -58,7 +58,7 @@ Bytes Convert(Kernel kernel, const Planes& p, std::uint8_t fill = 0xCD, size_t g
 
 std::vector<Kernel> FastKernels() {
   std::vector<Kernel> kernels;
-  for (Kernel k : {Kernel::Sse2, Kernel::Avx2, Kernel::Avx512})
+  for (Kernel k : {Kernel::Sse2, Kernel::Ssse3, Kernel::Avx2, Kernel::Avx512})
     if (YuvConvert::KernelSupported(k)) kernels.push_back(k);
   return kernels;
 }
@@ -75,7 +75,7 @@ TEST(YuvConvert, WorkedValues) {
       {128, 255, 0, 255, 184, 0},      // green 130368 + 104064 - 49657
   };
   for (const Case& c : cases) {
-    for (Kernel k : {Kernel::Scalar, Kernel::Sse2, Kernel::Avx2, Kernel::Avx512}) {
+    for (Kernel k : {Kernel::Scalar, Kernel::Sse2, Kernel::Ssse3, Kernel::Avx2, Kernel::Avx512}) {
       if (!YuvConvert::KernelSupported(k)) continue;
       const Bytes out = Convert(k, Uniform(2, 2, c.y, c.cb, c.cr));
       for (int px = 0; px < 2; ++px) {
@@ -134,7 +134,7 @@ TEST(YuvConvert, ShortPicturesAndOddEdgesKeepWhatTheBufferHeld) {
   // 353 x 5: the last column of every converted row and the whole last picture row (image
   // row 0) are left alone, for every kernel.
   const Planes p = Noise(353, 5, 7);
-  for (Kernel k : {Kernel::Scalar, Kernel::Sse2, Kernel::Avx2, Kernel::Avx512}) {
+  for (Kernel k : {Kernel::Scalar, Kernel::Sse2, Kernel::Ssse3, Kernel::Avx2, Kernel::Avx512}) {
     if (!YuvConvert::KernelSupported(k)) continue;
     const Bytes out = Convert(k, p, 0xEE);
     const size_t stride = 1060;
@@ -200,6 +200,42 @@ TEST(YuvConvert, FastKernelsMatchOnOddAndEdgeSizes) {
     const Bytes expected = Convert(Kernel::Scalar, p);
     for (Kernel k : kernels)
       ASSERT_EQ(expected, Convert(k, p)) << YuvConvert::KernelName(k) << " " << w << "x" << h;
+  }
+}
+
+// Rows read at their own strides and written top-down: the same pixels as the packed picture
+// converted bottom-up, for every kernel; bytes between the rows untouched.
+TEST(YuvConvert, RowsAtStridesGiveTheSamePixels) {
+  const int width = 70, height = 6, lumaStride = 80, chromaStride = 40, outStride = 224;
+  const Planes p = Noise(width, height, 21);
+  Bytes y(size_t(lumaStride) * height, 0x11), cb(size_t(chromaStride) * height / 2, 0x22), cr(cb.size(), 0x33);
+  for (int row = 0; row < height; ++row) std::memcpy(&y[size_t(row) * lumaStride], &p.y[size_t(row) * width], width);
+  for (int row = 0; row < height / 2; ++row) {
+    std::memcpy(&cb[size_t(row) * chromaStride], &p.cb[size_t(row) * width / 2], width / 2);
+    std::memcpy(&cr[size_t(row) * chromaStride], &p.cr[size_t(row) * width / 2], width / 2);
+  }
+  const Bytes bottomUp = Convert(Kernel::Scalar, p);
+  const size_t packedStride = size_t(Rgb24Stride(width));
+  for (Kernel k : {Kernel::Scalar, Kernel::Sse2, Kernel::Ssse3, Kernel::Avx2, Kernel::Avx512}) {
+    if (!YuvConvert::KernelSupported(k)) continue;
+    Bytes out(size_t(outStride) * height, 0x5A);
+    YuvConvert::Rows rows;
+    rows.y = y.data();
+    rows.cb = cb.data();
+    rows.cr = cr.data();
+    rows.lumaStride = lumaStride;
+    rows.chromaStride = chromaStride;
+    rows.out = out.data();
+    rows.outStride = outStride;
+    rows.pairs = width / 2;
+    rows.rowPairs = height / 2;
+    YuvConvert::ConvertRows(k, rows);
+    for (int row = 0; row < height; ++row) {
+      const std::uint8_t* got = &out[size_t(row) * outStride];
+      const std::uint8_t* want = &bottomUp[size_t(height - 1 - row) * packedStride];
+      ASSERT_EQ(0, std::memcmp(want, got, width * 3)) << YuvConvert::KernelName(k) << " row " << row;
+      for (int i = width * 3; i < outStride; ++i) ASSERT_EQ(0x5A, got[i]) << YuvConvert::KernelName(k) << " row " << row;
+    }
   }
 }
 

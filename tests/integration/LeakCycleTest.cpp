@@ -3,9 +3,9 @@
 // be left behind: no snapshot temporary file, no module the cycle loaded (the platform loader's
 // journal pairs every load with its free), no extra thread, no heap growth across cycles.
 //
-// ZORV_LEAK_CYCLES sets the number of cycles (default 100, 40 on Win32). scripts/leaks.sh runs 10 000 under
-// LeakSanitizer (an ASan build), which also fails the run on any byte still allocated and not
-// reachable at exit.
+// ZORV_LEAK_CYCLES sets the number of cycles (default 100, 40 on Win32). scripts/leaks.sh runs
+// 10 000 under LeakSanitizer (an ASan build), which also fails the run on any byte still allocated
+// and not reachable at exit.
 #include <gtest/gtest.h>
 
 #include <atomic>

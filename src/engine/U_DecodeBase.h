@@ -154,11 +154,16 @@ inline bool VendorOk(std::int64_t Value) { return (Value & 0xFF) != 0; }
 
 template <class F>
 void ServeCapRequest(TCapBMP& Entry, F&& Write) {
-  std::string FileName;
-  if (!TakeCapRequest(Entry, FileName)) return;
+  if (Entry.Done.load() != 0) return;
+  // The picture is written under the entry's lock: a requester that gives up withdraws its
+  // request under the same lock, so once it has, no late file appears under its name (it
+  // deletes its temporary file right after).
+  std::lock_guard<std::mutex> Hold(Entry.Lock);
+  if (Entry.Done.load() != 0) return;
+  std::string FileName = Entry.FileName;
   bool Written = false;
   GuardedCall([&] { Written = Write(FileName); });
-  if (Written) FinishCapRequest(Entry);
+  if (Written) Entry.Done.store(1);
 }
 
 // Exchanges the two chroma planes of a planar 4:2:0 picture in place: the Quarter bytes at

@@ -3,21 +3,7 @@
 # Wine, so success needs both exit code 0 and GoogleTest's own summary line with no failures.
 set -uo pipefail
 exe="$1"; shift
-export WINEDEBUG=${WINEDEBUG:--all}
-export WINEPREFIX=${WINEPREFIX:-$HOME/.wine-zorv}
-export WINEARCH=win32
-export WINEDLLOVERRIDES="mscoree,mshtml="
-# The first run creates the prefix; runs started together wait for one of them to do it.
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-  (
-    flock 9
-    if [ ! -f "$WINEPREFIX/system.reg" ]; then
-      echo "wine-test: creating the Wine prefix $WINEPREFIX"
-      wineboot -i >/dev/null 2>&1
-      wineserver -w
-    fi
-  ) 9>"${TMPDIR:-/tmp}/.zorv-wineprefix.lock"
-fi
+source "$(dirname "$0")/wine-env.sh"
 log=$(mktemp)
 if command -v xvfb-run >/dev/null && [ -z "${DISPLAY:-}" ]; then
   xvfb-run -a wine "$exe" "$@" 2>&1 | tee "$log"

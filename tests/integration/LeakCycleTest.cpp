@@ -18,6 +18,7 @@
 
 #include "Mp4Samples.h"
 #include "Platform.h"
+#include "PrivateTempDir.h"
 #include "SnapTempFiles.h"
 #include "StandinClient.h"
 #include "ZorvDecoder.h"
@@ -26,9 +27,6 @@
 #if defined(__linux__)
 #include <link.h>
 #include <malloc.h>
-#endif
-#if defined(_WIN32)
-#include <windows.h>
 #endif
 
 namespace {
@@ -98,44 +96,6 @@ std::size_t HeapInUse() {
 #endif
 }
 
-// Points the system temporary directory at a directory of this test's own, so snapshot files of
-// other programs running at the same time do not count.
-class TPrivateTemp {
- public:
-  TPrivateTemp() {
-    Dir = (fs::temp_directory_path() / ("zorv-leaks-" + std::to_string(Win::GetCurrentProcessId()))).string();
-    fs::create_directories(Dir);
-#if defined(_WIN32)
-    char Buffer[1024] = {};
-    HadOld = GetEnvironmentVariableA("TMP", Buffer, sizeof Buffer) != 0;
-    Old = Buffer;
-    SetEnvironmentVariableA("TMP", Dir.c_str());
-#else
-    const char* Env = std::getenv("TMPDIR");
-    HadOld = Env != nullptr;
-    Old = Env ? Env : "";
-    setenv("TMPDIR", Dir.c_str(), 1);
-#endif
-  }
-  ~TPrivateTemp() {
-#if defined(_WIN32)
-    SetEnvironmentVariableA("TMP", HadOld ? Old.c_str() : nullptr);
-#else
-    if (HadOld)
-      setenv("TMPDIR", Old.c_str(), 1);
-    else
-      unsetenv("TMPDIR");
-#endif
-    std::error_code Ignored;
-    fs::remove_all(Dir, Ignored);
-  }
-  std::string Dir;
-
- private:
-  bool HadOld = false;
-  std::string Old;
-};
-
 struct TCycleStreams {
   zrv::SyntheticStream Hik;
   TMp4Sample Mp4;
@@ -190,7 +150,7 @@ TEST(LeakCycles, NothingLeftBehindAfterManyLifetimes) {
 #endif
   const double Scale = Win::Test::SleepScale();
   Win::Test::SetSleepScale(0);
-  TPrivateTemp Temp;
+  const TPrivateTempDir Temp;  // snapshot files of this test only, apart from other programs'
   TCycleStreams Streams;
   ASSERT_TRUE(Streams.Ok);
   // The stand-in's call journal grows with every call (up to its limit): emptied each cycle, so

@@ -11,7 +11,7 @@
 // the scalar formula.
 #include <immintrin.h>
 
-#include "U_YuvConvertKernels.h"
+#include "U_YuvConvertBlocks.h"
 
 namespace YuvConvert {
 namespace {
@@ -36,101 +36,35 @@ constexpr ShuffleMasks MakeShuffleMasks() {
 
 constexpr ShuffleMasks kShuffleMasks = MakeShuffleMasks();
 
-inline __m256i Set(int value) { return _mm256_set1_epi16(static_cast<short>(value)); }
+// The word operations of 256-bit registers, for the shared block arithmetic.
+struct Ops256 {
+  using Vec = __m256i;
+  static Vec Set(int value) { return _mm256_set1_epi16(static_cast<short>(value)); }
+  static Vec Add(Vec a, Vec b) { return _mm256_add_epi16(a, b); }
+  static Vec Sub(Vec a, Vec b) { return _mm256_sub_epi16(a, b); }
+  static Vec MulHi(Vec a, Vec b) { return _mm256_mulhi_epu16(a, b); }
+  static Vec MulLo(Vec a, Vec b) { return _mm256_mullo_epi16(a, b); }
+  static Vec Xor(Vec a, Vec b) { return _mm256_xor_si256(a, b); }
+  static Vec CmpGt(Vec a, Vec b) { return _mm256_cmpgt_epi16(a, b); }
+  static Vec Srli9(Vec a) { return _mm256_srli_epi16(a, 9); }
+};
+using Words = BlockWords<Ops256>;
+using Chroma = BlockChroma<Ops256>;
 
-struct Constants {
-  __m256i lowByte, lumaFraction, topBit, ones;
-  __m256i c4, c285, cMinus1180, c23069, c1180, c32766;                // blue
-  __m256i c39059, c29885, c5769, c223;                                // red
-  __m256i c1000, cMinus65, c35128, c33555;                             // green
-  __m256i c25600, c53248, cMinus391, cMinus813, c2488, c133;
+struct Constants : BlockConstants<Ops256> {
+  __m256i lowByte;
   __m256i shuffle[3][3];
 };
 
 inline Constants MakeConstants() {
   Constants k;
-  k.lowByte = Set(0x00FF);
-  k.lumaFraction = Set(10748);
-  k.topBit = Set(0x8000);
-  k.ones = Set(-1);
-  k.c4 = Set(4);
-  k.c285 = Set(285);
-  k.cMinus1180 = Set(-1180);
-  k.c23069 = Set(23069);
-  k.c1180 = Set(1180);
-  k.c32766 = Set(32766);  // -2 with the top bit flipped
-  k.c39059 = Set(39059);
-  k.c29885 = Set(29885);
-  k.c5769 = Set(5769);
-  k.c223 = Set(223);
-  k.c1000 = Set(1000);
-  k.cMinus65 = Set(-65);
-  k.c35128 = Set(35128);
-  k.c33555 = Set(33555);
-  k.c25600 = Set(25600);
-  k.c53248 = Set(53248);
-  k.cMinus391 = Set(-391);
-  k.cMinus813 = Set(-813);
-  k.c2488 = Set(2488);
-  k.c133 = Set(133);
-  // Keep the multipliers opaque: the compiler would otherwise turn each vector multiply by a
-  // known constant into a longer chain of shifts and adds.
-  __m256i* const multipliers[] = {&k.lumaFraction, &k.cMinus1180, &k.c23069,  &k.c1180,   &k.c39059,
-                                  &k.c29885,       &k.c1000,      &k.cMinus65, &k.c35128,  &k.c33555,
-                                  &k.c25600,       &k.c53248,     &k.cMinus391, &k.cMinus813};
-  for (__m256i* m : multipliers) __asm__("" : "+x"(*m));
+  static_cast<BlockConstants<Ops256>&>(k) = MakeBlockConstants<Ops256>();
+  k.lowByte = Ops256::Set(0x00FF);
   for (int c = 0; c < 3; ++c)
     for (int v = 0; v < 3; ++v)
       k.shuffle[c][v] = _mm256_broadcastsi128_si256(
           _mm_loadu_si128(reinterpret_cast<const __m128i*>(kShuffleMasks.m[c][v])));
   return k;
-}
-
-// Block words of one component: H, and ~G with its top bit flipped.
-struct Words {
-  __m256i h, notG;
-};
-
-struct Chroma {
-  Words blue, green, red;
-};
-
-// The block words of a component from K = 1000 A + S, 0 <= S < 32768 (see the AVX-512 kernel).
-inline Words FromRemainder(__m256i a, __m256i s, const Constants& k) {
-  Words w;
-  w.h = _mm256_add_epi16(a, _mm256_srli_epi16(_mm256_mulhi_epu16(s, k.c33555), 9));
-  w.notG = _mm256_add_epi16(_mm256_sub_epi16(_mm256_mullo_epi16(s, k.cMinus65), _mm256_mulhi_epu16(s, k.c35128)),
-                            k.c32766);
-  return w;
-}
-
-inline Chroma ChromaOf(__m256i u, __m256i v, const Constants& k) {
-  Chroma ch;
-  // Blue, as in the AVX-512 kernel.
-  const __m256i u4 = _mm256_add_epi16(u, k.c4);
-  ch.blue.h = _mm256_add_epi16(_mm256_sub_epi16(_mm256_add_epi16(u4, u4), k.c285), _mm256_mulhi_epu16(u4, k.c1180));
-  ch.blue.notG = _mm256_add_epi16(_mm256_add_epi16(_mm256_mullo_epi16(u4, k.cMinus1180), _mm256_mulhi_epu16(u4, k.c23069)),
-                                  k.c32766);
-  // Red: G = low + floor(V * 29885 / 65536) + 5769 with low = 39059 V modulo 65536, and its
-  // carry (G < low, compared with both top bits flipped; flipping low flips G).
-  const __m256i lowFlipped = _mm256_xor_si256(_mm256_mullo_epi16(v, k.c39059), k.topBit);
-  const __m256i gFlipped = _mm256_add_epi16(_mm256_add_epi16(lowFlipped, _mm256_mulhi_epu16(v, k.c29885)),
-                                            k.c5769);
-  const __m256i carry = _mm256_cmpgt_epi16(lowFlipped, gFlipped);  // -1 or 0
-  ch.red.h = _mm256_sub_epi16(_mm256_add_epi16(_mm256_sub_epi16(v, k.c223), _mm256_mulhi_epu16(v, k.c39059)), carry);
-  ch.red.notG = _mm256_xor_si256(gFlipped, k.ones);
-  // Green, as in the AVX-512 kernel.
-  const __m256i h = _mm256_add_epi16(_mm256_mulhi_epu16(u, k.c25600), _mm256_mulhi_epu16(v, k.c53248));
-  ch.green = FromRemainder(
-      _mm256_sub_epi16(k.c133, h),
-      _mm256_add_epi16(_mm256_add_epi16(_mm256_mullo_epi16(u, k.cMinus391), _mm256_mullo_epi16(v, k.cMinus813)),
-                       _mm256_add_epi16(_mm256_mullo_epi16(h, k.c1000), k.c2488)),
-      k);
-  return ch;
-}
-
-inline __m256i Component(__m256i lq, __m256i fFlipped, const Words& w) {
-  return _mm256_sub_epi16(_mm256_add_epi16(lq, w.h), _mm256_cmpgt_epi16(fFlipped, w.notG));
 }
 
 inline __m256i Chunk(int c, __m256i p1, __m256i p2, __m256i p3, const Constants& k) {
@@ -147,9 +81,9 @@ inline void Row32(const std::uint8_t* yRow, const Chroma& ch, std::uint8_t* out,
   const __m256i lqO = _mm256_add_epi16(_mm256_mulhi_epu16(yo, k.lumaFraction), yo);
   const __m256i fE = _mm256_xor_si256(_mm256_mullo_epi16(ye, k.lumaFraction), k.topBit);
   const __m256i fO = _mm256_xor_si256(_mm256_mullo_epi16(yo, k.lumaFraction), k.topBit);
-  const __m256i p1 = _mm256_packus_epi16(Component(lqE, fE, ch.blue), Component(lqE, fE, ch.green));
-  const __m256i p2 = _mm256_packus_epi16(Component(lqE, fE, ch.red), Component(lqO, fO, ch.blue));
-  const __m256i p3 = _mm256_packus_epi16(Component(lqO, fO, ch.green), Component(lqO, fO, ch.red));
+  const __m256i p1 = _mm256_packus_epi16(Component<Ops256>(lqE, fE, ch.blue), Component<Ops256>(lqE, fE, ch.green));
+  const __m256i p2 = _mm256_packus_epi16(Component<Ops256>(lqE, fE, ch.red), Component<Ops256>(lqO, fO, ch.blue));
+  const __m256i p3 = _mm256_packus_epi16(Component<Ops256>(lqO, fO, ch.green), Component<Ops256>(lqO, fO, ch.red));
   const __m256i c0 = Chunk(0, p1, p2, p3, k), c1 = Chunk(1, p1, p2, p3, k), c2 = Chunk(2, p1, p2, p3, k);
   // Lane 0 of c0, c1, c2 holds bytes 0-47 of the row, lane 1 bytes 48-95.
   _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), _mm256_permute2x128_si256(c0, c1, 0x20));
@@ -160,7 +94,7 @@ inline void Row32(const std::uint8_t* yRow, const Chroma& ch, std::uint8_t* out,
 // 16 pixel pairs of a row pair from pair j.
 inline void Step(const std::uint8_t* y0, const std::uint8_t* y1, const std::uint8_t* cb, const std::uint8_t* cr,
                  std::uint8_t* out0, std::uint8_t* out1, int j, const Constants& k) {
-  const Chroma ch = ChromaOf(_mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(cb + j))),
+  const Chroma ch = ChromaOf<Ops256>(_mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(cb + j))),
                              _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(cr + j))), k);
   Row32(y0 + 2 * j, ch, out0 + 6 * j, k);
   Row32(y1 + 2 * j, ch, out1 + 6 * j, k);
@@ -170,22 +104,9 @@ inline void Step(const std::uint8_t* y0, const std::uint8_t* y1, const std::uint
 
 void ConvertAvx2(const Rows& rows) {
   const Constants k = MakeConstants();
-  const int pairs = rows.pairs;
-  for (int n = 0; n < rows.rowPairs; ++n) {
-    const std::uint8_t* y0 = rows.y + 2 * n * rows.lumaStride;
-    const std::uint8_t* y1 = y0 + rows.lumaStride;
-    const std::uint8_t* cb = rows.cb + n * rows.chromaStride;
-    const std::uint8_t* cr = rows.cr + n * rows.chromaStride;
-    std::uint8_t* out0 = rows.out + 2 * n * rows.outStride;
-    std::uint8_t* out1 = out0 + rows.outStride;
-    if (pairs < 16) {
-      RowPairScalar(y0, y1, cb, cr, out0, out1, pairs);
-      continue;
-    }
-    int j = 0;
-    for (; j + 16 <= pairs; j += 16) Step(y0, y1, cb, cr, out0, out1, j, k);
-    if (j < pairs) Step(y0, y1, cb, cr, out0, out1, pairs - 16, k);
-  }
+  ConvertRowPairs<16>(rows, [&](const std::uint8_t* y0, const std::uint8_t* y1, const std::uint8_t* cb,
+                               const std::uint8_t* cr, std::uint8_t* out0, std::uint8_t* out1,
+                               int j) { Step(y0, y1, cb, cr, out0, out1, j, k); });
   _mm256_zeroupper();
 }
 

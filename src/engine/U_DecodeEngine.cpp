@@ -153,15 +153,17 @@ std::int32_t TDecodeEngine::AddFrame(TFrameHead Head, const std::uint8_t* Data) 
     TFrameHead Old = Head;
     Old.DvrType = State.DvrType;
     TLockGuard Hold(FLock);
-    std::int32_t Closed = 0;
+    bool Kept = false;
     try {
-      Closed = CloseOneChannel(Old);
+      CloseOneChannel(Old, Kept);
     } catch (...) {
     }
     // A stream whose adapter could not close it is still the channel's (CloseOneChannel keeps it
     // recorded): a second stream is not opened beside it, where the first one's port would stay
-    // taken with nothing left to close it. The next file head or close tries again.
-    if (Closed != 0 && State.DvrType != 0) return -1;
+    // taken with nothing left to close it. The next file head or close tries again. (What the
+    // close did is asked of it, not read back from the channel's state: a data frame on another
+    // thread may record the type of a closed channel again in the meantime.)
+    if (Kept) return -1;
     TDecodeBase* Adapter = GetDecoder(Head);
     if (OpensOnFileHead(Head.DvrType)) {
       Result = Adapter ? Adapter->OpenStream(Head, Data) : -1;
@@ -198,6 +200,12 @@ std::int32_t TDecodeEngine::AddFrame(TFrameHead Head, const std::uint8_t* Data) 
 }
 
 std::int32_t TDecodeEngine::CloseOneChannel(TFrameHead Head) {
+  bool Kept = false;
+  return CloseOneChannel(Head, Kept);
+}
+
+std::int32_t TDecodeEngine::CloseOneChannel(TFrameHead Head, bool& Kept) {
+  Kept = false;
   if (!ChannelInRange(Head)) return -1;
   TLockGuard Hold(FLock);
   TChannelState& State = StateOf(Head);
@@ -214,7 +222,8 @@ std::int32_t TDecodeEngine::CloseOneChannel(TFrameHead Head) {
   // A close the adapter could not finish leaves its player (and the vendor port) in place: the
   // channel keeps its stream recorded, so control calls still reach it and a later close tries
   // again, instead of the port staying taken until shutdown with no way to close it.
-  if (Result == 0 || Adapter->PlayerOf(Head) < 0) State.DvrType = 0;
+  Kept = Result != 0 && Adapter->PlayerOf(Head) >= 0;
+  if (!Kept) State.DvrType = 0;
   return Result;
 }
 

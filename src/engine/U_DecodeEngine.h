@@ -48,6 +48,9 @@ class TDecodeEngine {
   // Initialises adapters; Mode 2 = software, 1 = hardware.
   std::int32_t CreateDecoder(std::uint8_t DvrType, std::uint8_t HardIndex, std::int32_t Mode);
   std::int32_t CloseOneChannel(TFrameHead Head);
+  // The same; Kept tells whether the adapter could not close the stream and still holds its
+  // player (the channel then keeps its stream recorded).
+  std::int32_t CloseOneChannel(TFrameHead Head, bool& Kept);
   std::int32_t PlaySound(TFrameHead Head);   // always 0
   std::int32_t StopSound(TFrameHead Head);   // always 0
   std::int32_t StartCallBack(TFrameHead Head, std::uintptr_t CallBack);     // always 0

@@ -1,5 +1,6 @@
 #include "FuzzSupport.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -144,19 +145,38 @@ std::uint8_t FuzzDvrType(std::uint8_t Selector) {
   return Types[Selector % (sizeof Types)];
 }
 
+namespace {
+// Every adapter of the engine once (several DVR types may share one), the slot it is in at the
+// same index of Slots.
+std::vector<const TDecodeBase*> Adapters(const TDecodeEngine& Engine, std::vector<int>& Slots) {
+  std::vector<const TDecodeBase*> List;
+  for (int Type = 0; Type < DvrTypeSlots; ++Type)
+    if (const TDecodeBase* A = Engine.Decoder(Type); A && std::find(List.begin(), List.end(), A) == List.end()) {
+      List.push_back(A);
+      Slots.push_back(Type);
+    }
+  return List;
+}
+
+bool HasPlayer(const std::vector<const TDecodeBase*>& List, int Group, int Channel) {
+  for (const TDecodeBase* A : List)
+    if (A->ChannelPlayer(Group, Channel) >= 0) return true;
+  return false;
+}
+}  // namespace
+
 void FuzzCloseEverything() {
   TDecodeEngine* Engine = DecodeEngine();
   if (!Engine) return;
+  std::vector<int> Slots;
+  const std::vector<const TDecodeBase*> List = Adapters(*Engine, Slots);
   for (int Round = 0; Round < 3; ++Round) {
     bool Open = false;
     for (std::uint8_t Group = 0; Group < GroupCount; ++Group)
       for (std::uint32_t Channel = 0; Channel < ChannelsPerGroup; ++Channel) {
         TChannelState State;
         Engine->GetChannelState(Group, Channel, State);
-        bool HasPlayer = State.DvrType != 0;
-        for (int Type = 0; Type < DvrTypeSlots && !HasPlayer; ++Type)
-          if (const TDecodeBase* A = Engine->Decoder(Type)) HasPlayer = A->ChannelPlayer(Group, Channel) >= 0;
-        if (!HasPlayer) continue;
+        if (State.DvrType == 0 && !HasPlayer(List, Group, Channel)) continue;
         Open = true;
         TFrameHead Head;
         std::memset(&Head, 0, sizeof Head);
@@ -168,15 +188,14 @@ void FuzzCloseEverything() {
     if (!Open) break;
   }
   // Nothing may stay taken: a player entry or a channel map cell left behind is lost for good.
-  for (int Type = 0; Type < DvrTypeSlots; ++Type) {
-    const TDecodeBase* A = Engine->Decoder(Type);
-    if (!A) continue;
+  for (std::size_t k = 0; k < List.size(); ++k) {
+    const TDecodeBase* A = List[k];
+    if (A->State() != 2) continue;
     for (int Group = 0; Group < GroupCount; ++Group)
       for (int Channel = 0; Channel < ChannelsPerGroup; ++Channel)
-        if (A->ChannelPlayer(Group, Channel) != -1 && A->State() == 2)
-          FuzzFail("a channel keeps a player after its close", Type, Group * 100 + Channel);
-    if (A->State() != 2) continue;
+        if (A->ChannelPlayer(Group, Channel) != -1)
+          FuzzFail("a channel keeps a player after its close", Slots[k], Group * 100 + Channel);
     for (int i = 0; i < PlayerCount; ++i)
-      if (A->PlayerAt(i).Port.Get() != -1) FuzzFail("a player entry stays taken after every close", Type, i);
+      if (A->PlayerAt(i).Port.Get() != -1) FuzzFail("a player entry stays taken after every close", Slots[k], i);
   }
 }

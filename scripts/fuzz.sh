@@ -7,6 +7,10 @@
 #                                       others, one target after the other (days on two cores;
 #                                       FUZZ_RUNS=N overrides the count, FUZZ_JOBS=N runs N
 #                                       processes per target, each doing the count)
+#   scripts/fuzz.sh timed SECONDS [target...]
+#                                       every target side by side (at the lowest priority) for
+#                                       SECONDS; adds each target's executions to
+#                                       build/fuzz/logs/executions.txt, the campaign's running tally
 #   scripts/fuzz.sh merge  [target...]  minimises fuzz/corpus/<target> with what the runs found
 #   scripts/fuzz.sh replay [target...]  runs the committed corpora and reproducers once
 #
@@ -19,6 +23,11 @@ set -uo pipefail
 cd "$(dirname "$0")/.."
 mode=${1:-short}
 shift || true
+seconds=0
+if [ "$mode" = timed ]; then
+  seconds=${1:?usage: $0 timed SECONDS [target...]}
+  shift
+fi
 targets=("$@")
 [ ${#targets[@]} -eq 0 ] && targets=(frames mp4 yuv api)
 build=build/fuzz
@@ -41,9 +50,21 @@ fi
 cmake --build $build -j "$(nproc)" --target $(printf 'fuzz_%s ' "${targets[@]}") || exit 1
 
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:allocator_may_return_null=1}
+# Snapshots go through temporary files: keep them in memory where the machine allows.
+[ -z "${TMPDIR:-}" ] && [ -d /dev/shm ] && [ -w /dev/shm ] && export TMPDIR=/dev/shm
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1}
 mkdir -p $build/logs
 status=0
+if [ "$mode" = timed ]; then
+  for t in "${targets[@]}"; do
+    mkdir -p "$build/corpus/$t" "$build/findings/$t"
+    echo "== $t: $seconds s"
+    nice -n 19 $build/fuzz/fuzz_$t -max_len="$(max_len "$t")" -rss_limit_mb=4096 -timeout=60 \
+      -artifact_prefix="$build/findings/$t/" -print_final_stats=1 -max_total_time="$seconds" \
+      "$build/corpus/$t" fuzz/corpus/$t >$build/logs/$t.log 2>&1 &
+  done
+  wait
+fi
 for t in "${targets[@]}"; do
   work=$build/corpus/$t
   findings=$build/findings/$t
@@ -54,6 +75,11 @@ for t in "${targets[@]}"; do
     short)
       echo "== $t: 45 s"
       $build/fuzz/fuzz_$t "${common[@]}" -max_total_time=45 "$work" fuzz/corpus/$t >$build/logs/$t.log 2>&1
+      ;;
+    timed)
+      runs=$(grep -h '^stat::number_of_executed_units' $build/logs/$t.log | awk '{print $2}')
+      echo "$(date -u +%FT%TZ) $t ${runs:-0} executions in $seconds s" >>$build/logs/executions.txt
+      ! grep -q -E '^(==[0-9]+==ERROR|SUMMARY: |==[0-9]+== ERROR: libFuzzer)|deadly signal' $build/logs/$t.log
       ;;
     long)
       runs=${FUZZ_RUNS:-$([ "$t" = mp4 ] && echo 10000000 || echo 100000000)}
@@ -80,7 +106,7 @@ for t in "${targets[@]}"; do
         done
       ;;
     *)
-      echo "usage: $0 [short|long|merge|replay] [target...]" >&2
+      echo "usage: $0 [short|long|timed SECONDS|merge|replay] [target...]" >&2
       exit 2
       ;;
   esac

@@ -69,7 +69,8 @@ void TDecodeMp4::FreeDecoder(TPort& P) {
   P.Context = nullptr;
   P.Packet = nullptr;
   P.Frame = nullptr;
-  std::vector<std::uint8_t>().swap(P.Input);
+  P.Input.reset();
+  P.InputSize = 0;
 }
 
 std::int32_t TDecodeMp4::InitDecoder(std::int32_t Param, const std::string& Dir) {
@@ -167,14 +168,20 @@ void TDecodeMp4::Decode(TFrameHead& Head, int Port, const std::uint8_t* Data, st
   // a few bytes past the frame, so the padding after it is zero.
   const std::size_t Needed = Length + AV_INPUT_BUFFER_PADDING_SIZE;
   try {
-    if (P.Input.size() < Needed) P.Input.resize(std::max(Needed, InputBufferBytes));
+    if (P.InputSize < Needed) {
+      const std::size_t Size = std::max(Needed, InputBufferBytes);
+      P.Input.reset();  // the old buffer goes first: a frame too large for it is rare
+      P.InputSize = 0;
+      P.Input.reset(new std::uint8_t[Size]);
+      P.InputSize = Size;
+    }
   } catch (const std::bad_alloc&) {
     return;  // dropped
   }
-  std::memcpy(P.Input.data(), Data, Length);
-  std::memset(P.Input.data() + Length, 0, AV_INPUT_BUFFER_PADDING_SIZE);
+  std::memcpy(P.Input.get(), Data, Length);
+  std::memset(P.Input.get() + Length, 0, AV_INPUT_BUFFER_PADDING_SIZE);
 
-  P.Packet->data = P.Input.data();
+  P.Packet->data = P.Input.get();
   P.Packet->size = static_cast<int>(Length);
   // The decoder calls are guarded: a fault inside the library costs the frame, not the host.
   int Sent = -1;

@@ -70,7 +70,10 @@ class TDecodeMp4 : public TDecodeBase {
     AVCodecContext* Context = nullptr;
     AVPacket* Packet = nullptr;
     AVFrame* Frame = nullptr;
-    std::vector<std::uint8_t> Input;    // staging buffer for one compressed frame (+ padding)
+    // Staging buffer for one compressed frame (+ padding); not zero-filled when allocated, so a
+    // stream of small frames keeps only the pages its frames reach.
+    std::unique_ptr<std::uint8_t[]> Input;
+    std::size_t InputSize = 0;
     std::vector<std::uint8_t> Picture;  // Y, Cb, Cr packed: drawn and handed to the host
     std::unique_ptr<TSimpleDrawYUV> Renderer;  // from the first picture to the adapter's end
   };

@@ -160,6 +160,7 @@ MMRESULT waveOutClose(HWAVEOUT device);
 namespace Test {
 void SetSleepScale(double scale);         // 0 = do not sleep at all
 double SleepScale();
+void SetSleepScaleOfThisThread(double scale);  // below 0: back to the process-wide scale
 std::uint64_t NominalSleepMs();           // total of all Sleep arguments since start
 std::uint64_t NominalSleepMsOfThisThread();
 // Debug output capture: while enabled, OutputDebugStringA lines are kept in memory.

@@ -17,6 +17,7 @@ namespace {
 std::atomic<double> sleepScale{1.0};
 std::atomic<std::uint64_t> nominalSleepMs{0};
 thread_local std::uint64_t nominalSleepMsOfThread = 0;
+thread_local double sleepScaleOfThread = -1;  // below 0: the process-wide scale
 
 // Captured text is bounded so that a long test run with capture left on cannot grow without
 // limit: past this size the older half is dropped.
@@ -66,7 +67,7 @@ LoaderJournal& loaderJournal() {
 void Sleep(DWORD ms) {
   nominalSleepMs.fetch_add(ms, std::memory_order_relaxed);
   nominalSleepMsOfThread += ms;
-  const double scale = sleepScale.load(std::memory_order_relaxed);
+  const double scale = sleepScaleOfThread >= 0 ? sleepScaleOfThread : sleepScale.load(std::memory_order_relaxed);
   Detail::SleepReal(double(ms) * scale);
 }
 
@@ -132,6 +133,7 @@ std::string TakeLoaderCalls() {
 
 void SetSleepScale(double scale) { sleepScale.store(scale < 0 ? 0 : scale); }
 double SleepScale() { return sleepScale.load(); }
+void SetSleepScaleOfThisThread(double scale) { sleepScaleOfThread = scale; }
 std::uint64_t NominalSleepMs() { return nominalSleepMs.load(); }
 std::uint64_t NominalSleepMsOfThisThread() { return nominalSleepMsOfThread; }
 

@@ -160,6 +160,14 @@ std::string MakeBmp(std::int32_t Width, std::int32_t Height) {
   return Data;
 }
 
+// The requester waits for the vendor thread at the real pace: a scaled-down wait can end before
+// a thread that was just started has run at all (seen under Wine on a busy machine). A served
+// request ends the wait at once, so this costs nothing when the thread is on time.
+struct TRealPaceWait {
+  TRealPaceWait() { Win::Test::SetSleepScaleOfThisThread(1); }
+  ~TRealPaceWait() { Win::Test::SetSleepScaleOfThisThread(-1); }
+};
+
 // The vendor display thread of a snapshot: serves the pending request of Entry once.
 void ServeSnapshot(TCapBMP& Entry) {
   for (int i = 0; i < 2000; ++i) {
@@ -179,6 +187,7 @@ std::int32_t TTestAdapter::SnapPicture(TFrameHead& Head, std::int32_t* Size, std
   const std::int32_t Player = PlayerOf(Head);
   if (Player < 0) return -1;
   std::thread Vendor(ServeSnapshot, std::ref(FCap[Player]));
+  const TRealPaceWait Pace;
   const std::int32_t Result = SnapThroughTempFile(FCap[Player], Size, Buffer);
   Vendor.join();
   return Result;
@@ -189,6 +198,7 @@ std::int32_t TTestAdapter::SnapPictureToFile(TFrameHead& Head, const char* FileN
   const std::int32_t Player = PlayerOf(Head);
   if (Player < 0) return 0;
   std::thread Vendor(ServeSnapshot, std::ref(FCap[Player]));
+  const TRealPaceWait Pace;
   const std::int32_t Result = SnapToFileAndWait(FCap[Player], FileName);
   Vendor.join();
   return Result;

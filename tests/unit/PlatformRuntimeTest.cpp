@@ -46,6 +46,17 @@ TEST(PlatformSleep, SleepsInRealTimeAtScaleOne) {
   EXPECT_GE(MillisecondsOf([] { Win::Sleep(100); }), 95.0);
 }
 
+TEST(PlatformSleep, ThreadScaleOverridesTheProcessScaleForItsThreadOnly) {
+  SleepScale scale(0.0);
+  Win::Test::SetSleepScaleOfThisThread(1.0);
+  double other = -1;
+  std::thread([&] { other = MillisecondsOf([] { Win::Sleep(300); }); }).join();
+  EXPECT_GE(MillisecondsOf([] { Win::Sleep(100); }), 95.0);
+  Win::Test::SetSleepScaleOfThisThread(-1);
+  EXPECT_LT(MillisecondsOf([] { Win::Sleep(300); }), 250.0);
+  EXPECT_LT(other, 250.0);
+}
+
 TEST(PlatformLock, CriticalSectionIsReentrantForItsOwnerOnly) {
   Win::CriticalSection cs;
   std::atomic<bool> otherIn{false};

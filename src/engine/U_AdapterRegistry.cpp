@@ -27,6 +27,7 @@
 #include "U_DecodeTM.h"
 #include "U_DecodeTMDVS_PB.h"
 #include "U_DecodeTklDvs201.h"
+#include "U_Mutex.h"
 
 namespace {
 template <class T>
@@ -62,7 +63,7 @@ std::unique_ptr<TDecodeBase> RegisteredHardwareAdapter(int Slot) {
 }
 
 // Test overrides, keyed by slot (software 0..26, hardware 100 + slot).
-std::mutex OverrideLock;
+TMutex OverrideLock;
 std::map<int, ZorvTest::TAdapterFactory>& Overrides() {
   static std::map<int, ZorvTest::TAdapterFactory> Map;
   return Map;

@@ -39,6 +39,7 @@
 #include "U_Log.h"
 #include "U_Relaxed.h"
 #include "ZorvDecoder.h"
+#include "U_Mutex.h"
 
 // Display channels: 5 groups of 100 channels; 500 player entries per adapter.
 constexpr int GroupCount = 5;
@@ -84,7 +85,7 @@ struct TDllFile {
 struct TCapBMP {
   std::string FileName;
   std::atomic<std::uint8_t> Done{1};
-  std::mutex Lock;  // guards FileName between the requester and the display callback
+  TMutex Lock;  // guards FileName between the requester and the display callback
 };
 // Display callback side: when a snapshot is pending for the entry, copies its file name and
 // returns true; the callback writes the picture there, then calls FinishCapRequest.
@@ -351,7 +352,7 @@ class TDecodeBase {
   std::array<TRelaxed<bool>, 101> FStreamStarted;  // card channels 1..100 (hardware adapters)
 
  private:
-  std::mutex FLoadMutex;
+  TMutex FLoadMutex;
 };
 
 // ---- template helpers ------------------------------------------------------------------------

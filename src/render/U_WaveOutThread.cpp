@@ -4,9 +4,10 @@
 #include <mutex>
 
 #include "U_DecodeBase.h"
+#include "U_Mutex.h"
 
 TWaveOutThread::TWaveOutThread(TWaveOut* WaveOut) : FWaveOut(WaveOut) {
-  std::mutex Lock;
+  TMutex Lock;
   std::condition_variable Started;
   FThread = std::thread([this, &Lock, &Started] {
     {

@@ -1,7 +1,8 @@
 // Whole lifetimes of the library, over and over: initialise, open Hikvision and MPEG-4 channels,
 // feed them with callbacks running, take snapshots, close, shut down. After each cycle nothing may
 // be left behind: no snapshot temporary file, no module the cycle loaded (the platform loader's
-// journal pairs every load with its free), no extra thread, no heap growth across cycles.
+// journal pairs every load with its free), no extra thread, no heap growth across cycles (on
+// Win32 also no growth of the address space held, which a 32-bit process runs out of first).
 //
 // ZORV_LEAK_CYCLES sets the number of cycles (default 100, 40 on Win32). scripts/leaks.sh runs
 // 10 000 under LeakSanitizer (an ASan build), which also fails the run on any byte still allocated
@@ -9,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
@@ -27,6 +29,9 @@
 #if defined(__linux__)
 #include <link.h>
 #include <malloc.h>
+#elif defined(_WIN32)
+#include <windows.h>
+#include <tlhelp32.h>
 #endif
 
 namespace {
@@ -67,12 +72,35 @@ std::map<std::string, int> Unpaired(const std::string& Journal) {
   return Open;
 }
 
+#if defined(_WIN32)
+// Threads of this process, or its modules, as the tool-help snapshot lists them.
+int ToolhelpCount(DWORD What) {
+  const DWORD Self = GetCurrentProcessId();
+  const HANDLE Snap = CreateToolhelp32Snapshot(What, What == TH32CS_SNAPMODULE ? Self : 0);
+  if (Snap == INVALID_HANDLE_VALUE) return -1;
+  int N = 0;
+  if (What == TH32CS_SNAPTHREAD) {
+    THREADENTRY32 E{};
+    E.dwSize = sizeof E;
+    for (BOOL More = Thread32First(Snap, &E); More; More = Thread32Next(Snap, &E)) N += E.th32OwnerProcessID == Self;
+  } else {
+    MODULEENTRY32 E{};
+    E.dwSize = sizeof E;
+    for (BOOL More = Module32First(Snap, &E); More; More = Module32Next(Snap, &E)) ++N;
+  }
+  CloseHandle(Snap);
+  return N;
+}
+#endif
+
 int ThreadCount() {
 #if defined(__linux__)
   int N = 0;
   std::error_code Error;
   for (auto It = fs::directory_iterator("/proc/self/task", Error); !Error && It != fs::directory_iterator(); ++It) ++N;
   return N;
+#elif defined(_WIN32)
+  return ToolhelpCount(TH32CS_SNAPTHREAD);
 #else
   return 0;
 #endif
@@ -83,6 +111,8 @@ int LoadedObjects() {
   int N = 0;
   dl_iterate_phdr([](dl_phdr_info*, std::size_t, void* Count) { return ++*static_cast<int*>(Count), 0; }, &N);
   return N;
+#elif defined(_WIN32)
+  return ToolhelpCount(TH32CS_SNAPMODULE);
 #else
   return 0;
 #endif
@@ -91,6 +121,48 @@ int LoadedObjects() {
 std::size_t HeapInUse() {
 #if defined(__GLIBC__)
   return mallinfo2().uordblks;
+#elif defined(_WIN32)
+  // Blocks in use in every heap of the process (the C runtime's included).
+  HANDLE Heaps[256];
+  const DWORD Count = GetProcessHeaps(256, Heaps);
+  std::size_t Total = 0;
+  for (DWORD i = 0; i < Count && i < 256; ++i) {
+    if (!HeapLock(Heaps[i])) continue;
+    PROCESS_HEAP_ENTRY E{};
+    while (HeapWalk(Heaps[i], &E))
+      if (E.wFlags & PROCESS_HEAP_ENTRY_BUSY) Total += E.cbData;
+    HeapUnlock(Heaps[i]);
+  }
+  return Total;
+#else
+  return 0;
+#endif
+}
+
+// Thread-local storage slots free in the process: a module that takes one each time it is loaded
+// and never gives it back runs the process out of its 1 088 slots after so many loads.
+int FreeTlsSlots() {
+#if defined(_WIN32)
+  std::vector<DWORD> Taken;
+  for (DWORD Slot; (Slot = TlsAlloc()) != TLS_OUT_OF_INDEXES;) Taken.push_back(Slot);
+  for (DWORD Slot : Taken) TlsFree(Slot);
+  return static_cast<int>(Taken.size());
+#else
+  return 0;
+#endif
+}
+
+// Address space the process holds (reserved or committed): in a 32-bit process a slow growth
+// ends in failed allocations long before memory runs out.
+std::size_t AddressSpaceInUse() {
+#if defined(_WIN32)
+  std::size_t Total = 0;
+  MEMORY_BASIC_INFORMATION M{};
+  for (const char* At = nullptr; VirtualQuery(At, &M, sizeof M) == sizeof M; At = static_cast<const char*>(M.BaseAddress) + M.RegionSize) {
+    if (M.State != MEM_FREE) Total += M.RegionSize;
+    if (static_cast<const char*>(M.BaseAddress) + M.RegionSize < At) break;
+  }
+  return Total;
 #else
   return 0;
 #endif
@@ -163,7 +235,8 @@ TEST(LeakCycles, NothingLeftBehindAfterManyLifetimes) {
   ASSERT_TRUE(RunCycle(Streams, 0));
   Hik.ClearJournal();
   const int Threads0 = ThreadCount(), Objects0 = LoadedObjects();
-  const std::size_t Heap0 = HeapInUse();
+  const std::size_t Heap0 = HeapInUse(), Space0 = AddressSpaceInUse();
+  const int Tls0 = FreeTlsSlots();
   Win::Test::RecordLoaderCalls(true);
   int Failed = 0;
   for (int Cycle = 1; Cycle < Cycles; ++Cycle) {
@@ -185,13 +258,22 @@ TEST(LeakCycles, NothingLeftBehindAfterManyLifetimes) {
   EXPECT_GT(gPictures, 0u) << "no callback ran: the cycles prove little";
   EXPECT_EQ(ThreadCount(), Threads0) << "threads left behind";
   EXPECT_EQ(LoadedObjects(), Objects0) << "modules left loaded";
-#if defined(__GLIBC__) && !defined(__SANITIZE_ADDRESS__)
+  std::printf("leak cycles: %d, heap %+lld bytes, address space %+lld bytes, threads %d -> %d, modules %d -> %d, "
+              "free TLS slots %d -> %d\n",
+              Cycles, static_cast<long long>(HeapInUse()) - static_cast<long long>(Heap0),
+              static_cast<long long>(AddressSpaceInUse()) - static_cast<long long>(Space0), Threads0, ThreadCount(),
+              Objects0, LoadedObjects(), Tls0, FreeTlsSlots());
+  EXPECT_EQ(FreeTlsSlots(), Tls0) << "thread-local storage slots taken and never given back";
+#if (defined(__GLIBC__) || defined(_WIN32)) && !defined(__SANITIZE_ADDRESS__)
   // Some slack for caches that fill once; over many cycles a leak of one small block a cycle shows.
   const long long Growth = static_cast<long long>(HeapInUse()) - static_cast<long long>(Heap0);
   EXPECT_LT(Growth, 64 * 1024) << "heap grew by " << Growth << " bytes over " << Cycles << " cycles";
-#else
-  (void)Heap0;
 #endif
+#if defined(_WIN32)
+  const long long Space = static_cast<long long>(AddressSpaceInUse()) - static_cast<long long>(Space0);
+  EXPECT_LT(Space, 4 << 20) << "address space grew by " << Space << " bytes over " << Cycles << " cycles";
+#endif
+  (void)Space0;
   EXPECT_TRUE(SnapTempFiles().empty());
   Win::Test::SetSleepScale(Scale);
 }

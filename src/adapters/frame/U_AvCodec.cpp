@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "Platform.h"
+#include "U_Mutex.h"
 
 extern "C" {
 #include <libavcodec/version.h>
@@ -13,7 +14,7 @@ extern "C" {
 
 namespace {
 
-std::mutex BindLock;
+TMutex BindLock;
 int BindCount = 0;  // successful Acquire calls not yet released
 TAvCodecApi Api;
 std::atomic<bool> LibraryMissing{false};

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "U_DecodeBase.h"
+#include "U_Mutex.h"
 
 // What Decode writes for one frame. The library keeps the planes it points to (they belong to
 // the decoder) until its next Decode or DestroyDecoder. No picture: Width or Height 0 or a
@@ -83,7 +84,7 @@ class TDecodeDL : public TDecodeBase {
  private:
   // The library decoder of one player entry.
   struct TDecoderSlot {
-    std::mutex Lock;          // held around every call naming the handle
+    TMutex Lock;          // held around every call naming the handle
     bool Open = false;        // guarded by Lock
     std::uint32_t Handle = 0;  // guarded by Lock
   };

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "U_SHXDecoder.h"
+#include "U_Mutex.h"
 
 class TDecodeHuaYu : public TSHXAdapterBase {
  public:
@@ -44,7 +45,7 @@ class TDecodeHuaYu : public TSHXAdapterBase {
   // State of one display channel. Lock is held while a frame uses the channel's decoder, buffer
   // and drawing, and while CloseStream lets go of the decoder and the drawing.
   struct TChannelSlot {
-    std::mutex Lock;
+    TMutex Lock;
     std::vector<std::uint8_t> PicBuf;  // empty until the channel's first picture
     std::uint32_t Decoder = 0;         // the open stream's decoder; 0 once it is closed
     std::uint32_t DrawHandle = 0;

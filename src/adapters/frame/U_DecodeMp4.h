@@ -18,6 +18,7 @@
 #include "U_AvCodec.h"
 #include "U_DecodeBase.h"
 #include "U_SimpleDrawYuv.h"
+#include "U_Mutex.h"
 
 class TDecodeMp4 : public TDecodeBase {
  public:
@@ -66,7 +67,7 @@ class TDecodeMp4 : public TDecodeBase {
  private:
   // One port: its decoder context and what decoding a frame needs, reused frame after frame.
   struct TPort {
-    std::recursive_mutex Lock;  // feeding thread against close; re-entrant for host callbacks
+    TRecursiveMutex Lock;  // feeding thread against close; re-entrant for host callbacks
     AVCodecContext* Context = nullptr;
     AVPacket* Packet = nullptr;
     AVFrame* Frame = nullptr;

@@ -17,6 +17,7 @@
 
 #include "U_DrawYuv.h"
 #include "U_SHXDecoder.h"
+#include "U_Mutex.h"
 
 class TDecodeSHX : public TSHXAdapterBase {
  public:
@@ -42,7 +43,7 @@ class TDecodeSHX : public TSHXAdapterBase {
   // Per-stream state of one player number. Lock is held while a frame uses the slot and while
   // CloseStream empties it, so a picture buffer never goes away under a decode.
   struct TStreamSlot {
-    std::mutex Lock;
+    TMutex Lock;
     std::vector<std::uint8_t> PicBuf;
     std::uint32_t DrawHandle = 0;
     std::int32_t Width = -1;  // -1, -1 = not known yet

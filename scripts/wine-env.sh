@@ -4,6 +4,15 @@ export WINEDEBUG=${WINEDEBUG:--all}
 export WINEPREFIX=${WINEPREFIX:-$HOME/.wine-zorv}
 export WINEARCH=win32
 export WINEDLLOVERRIDES="mscoree,mshtml="
+# The stand-in vendor libraries of the Win32 test tree need MinGW's libwinpthread-1.dll.
+winpthread=$(i686-w64-mingw32-g++-posix -print-file-name=libwinpthread-1.dll 2>/dev/null)
+if [ -f "$winpthread" ]; then
+  winpthread_dir="Z:$(dirname "$(readlink -f "$winpthread")" | tr / '\\')"
+  case ";${WINEPATH:-};" in
+    *";$winpthread_dir;"*) ;;
+    *) export WINEPATH="$winpthread_dir${WINEPATH:+;$WINEPATH}" ;;
+  esac
+fi
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
   (
     flock 9

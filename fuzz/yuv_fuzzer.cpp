@@ -4,9 +4,11 @@
 // Input: width (16 bits, taken modulo 4097), height (likewise), a mode byte, then picture
 // bytes, repeated to fill a picture of exactly the size the form needs (so a read past it is
 // seen). The mode's five high bits bound the picture's area, by cutting its height: all set,
-// no bound; the top three set, 512 x 512 pixels; otherwise 128 x 128. Every width and height still comes up,
-// and most runs stay short (a 4096 x 4096 picture takes a large part of a second here). Modes: 0 contiguous picture converted, 1 separate planes converted, 2 written as a BMP
-// file, 3 drawn by a renderer and read back as a BMP image, 4 converted to a BMP image in memory.
+// no bound; the top three set, 512 x 512 pixels; otherwise 128 x 128. Every width and height
+// still comes up, and most runs stay short (a 4096 x 4096 picture takes a large part of a
+// second here). Modes: 0 contiguous picture converted, 1 separate planes converted, 2 written
+// as a BMP file, 3 drawn by a renderer and read back as a BMP image, 4 converted to a BMP image
+// in memory.
 // Pictures up to 256 x 256 are also checked pixel by pixel against the integer formula, and every
 // output byte the conversion must leave alone is checked to be untouched.
 #include <cstdio>

@@ -84,7 +84,7 @@ class TDecodeDL : public TDecodeBase {
  private:
   // The library decoder of one player entry.
   struct TDecoderSlot {
-    TMutex Lock;          // held around every call naming the handle
+    TMutex Lock;              // held around every call naming the handle
     bool Open = false;        // guarded by Lock
     std::uint32_t Handle = 0;  // guarded by Lock
   };
